@@ -1,0 +1,136 @@
+#pragma once
+
+// The one interface between the program logic and the machine it runs on: the window toolkit
+// services the forms call, and the Windows functions (profile file, PlaySound, MCI) the logic
+// was written against. Each backend (qt_*, win32_*, fake_*) implements all of it; CMake picks
+// one at link time. Nothing here pulls in a toolkit or OS header.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// Window layouts, as data. Positions and sizes are in twips (1/1440 inch); a window's width
+// and height are those of its client area.
+
+enum class ControlKind { CommandButton, Label, PictureBox, Timer };
+enum class BorderStyle { Sizable, FixedDialog };
+enum class Alignment { Left, Center };
+
+struct Font {
+    std::string face;
+    int points = 0;
+    bool bold = false;
+    int charset = 0; // 128 is the Japanese (Shift-JIS) character set
+};
+
+struct ControlLayout {
+    ControlKind kind = ControlKind::CommandButton;
+    std::string name;
+    std::string text; // UTF-8
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+    int tab_index = 0;
+    int interval_ms = 0; // timers only; 0 leaves the timer disabled
+    Alignment alignment = Alignment::Left;
+    Font font;           // an empty face keeps the toolkit's default font
+    std::string picture; // the name of a picture under data/, for picture boxes
+};
+
+struct WindowLayout {
+    std::string name;
+    std::string caption; // UTF-8
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+    BorderStyle border = BorderStyle::Sizable;
+    bool visible = true;    // whether loading the window also shows it
+    std::string icon;       // picture name of the window icon
+    std::string background; // picture drawn from the top left of the client area
+    std::vector<ControlLayout> controls;
+};
+
+// A handler is named the way the events are: "Form_Load", "Form_Unload", "cmdQuit_Click",
+// "Timer1_Timer". A backend calls the handler whose name matches the event, if there is one.
+struct Handler {
+    std::string_view event;
+    void (*run)();
+};
+
+struct Form {
+    WindowLayout layout;
+    std::vector<Handler> handlers;
+};
+
+struct TimeOfDay {
+    int hour = 0; // 0 to 23, local time
+    int minute = 0;
+    int second = 0;
+};
+
+// Toolkit services.
+
+// Loads the start-up form and runs the event loop until the process ends.
+int Run(const Form& startup, int argc, char** argv);
+
+// Loads the form if it is not loaded (running its Form_Load), then makes it visible and
+// brings it forward. Returns after the load handler.
+void Show(const Form& form);
+void Unload(const Form& form);
+bool IsLoaded(const Form& form);
+
+// Runs the handlers of the events queued now, a due timer tick included, then returns.
+void DoEvents();
+
+void SetControlText(const Form& form, std::string_view control, std::string_view text);
+
+// Outer sizes, frame and title bar included, in twips.
+float FormWidth(const Form& form);
+float FormHeight(const Form& form);
+float ScreenWidth();
+float ScreenHeight();
+// Sets the outer left and top of a window, in twips.
+void MoveForm(const Form& form, float left, float top);
+
+// A modal message box with an OK button, captioned with the application title. The text
+// ends at its first code-0 character.
+void MessageBox(std::string_view text);
+
+// The folder of the running executable, without a trailing separator except at the root.
+std::string ProgramFolder();
+// The separator that joins the program folder and a file name.
+std::string_view PathSeparator();
+// True in a copy started while another copy runs in the same user session.
+bool AnotherCopyRunning();
+std::string_view AppTitle();
+// One reading of the local clock.
+TimeOfDay Now();
+// Ends the process at once; no unload handler runs.
+[[noreturn]] void End();
+// Why the last Windows function of this thread failed, as a sentence (errno, GetLastError).
+std::string LastErrorText();
+
+// Windows functions, with the meaning of their Win32 namesakes. Texts are UTF-8 on Linux and
+// the ANSI code page on Windows.
+
+std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
+                                       const char* default_value, char* buffer, std::uint32_t size,
+                                       const char* file_name);
+bool WritePrivateProfileStringA(const char* section, const char* key, const char* value,
+                                const char* file_name);
+
+inline constexpr std::uint32_t SND_ASYNC = 0x0001;
+inline constexpr std::uint32_t SND_NODEFAULT = 0x0002;
+inline constexpr std::uint32_t SND_FILENAME = 0x00020000;
+bool PlaySoundA(const char* sound, void* module, std::uint32_t flags);
+
+std::uint32_t mciSendStringA(const char* command, char* return_string, std::uint32_t return_length,
+                             void* callback_window);
+bool mciGetErrorStringA(std::uint32_t error, char* buffer, std::uint32_t length);
+
+} // namespace platform
