@@ -1,0 +1,86 @@
+#include "app/frmMain.h"
+
+#include "app/settings.h"
+#include "chime/Timer1.h"
+#include "shared/Module1.h"
+#include "shared/number.h"
+#include "windows/frmSetting.h"
+
+namespace {
+
+using platform::ControlKind;
+
+void Form_Load() {
+    Module1::settings_path =
+        platform::ProgramFolder() + std::string(platform::PathSeparator()) + "Velmorin.ini";
+    // Every copy clears the request before its first tick, so a request left from an earlier
+    // run never stops a new copy.
+    ClearQuitRequest();
+    if (platform::AnotherCopyRunning()) {
+        platform::Show(frmSetting);
+    }
+}
+
+// The test button: shows the quit request, and ends this copy when it reads 0.
+void Command1_Click() {
+    const std::string text = ReadQuitRequest();
+    platform::MessageBox(text);
+    if (const auto value = TextToNumber(text); value && *value == 0) {
+        platform::End();
+    }
+}
+
+// The quit button: every copy, this one included, ends at its next tick.
+void Command2_Click() {
+    if (!RequestQuit()) {
+        platform::MessageBox(QuitFailureMessage());
+    }
+}
+
+platform::WindowLayout Layout() {
+    platform::WindowLayout window{
+        .name = "frmMain",
+        .caption = "Velmorin",
+        .left = 2100,
+        .top = 1845,
+        .width = 2175,
+        .height = 825,
+        .border = platform::BorderStyle::Sizable,
+        .visible = false,
+        .icon = "icon.png",
+    };
+    // The two buttons cannot be reached while the window stays hidden; they are built anyway
+    // so that the window is what its layout says and their handlers stay testable.
+    window.controls = {
+        {.kind = ControlKind::CommandButton,
+         .name = "Command1",
+         .text = "テスト",
+         .left = 720,
+         .top = 45,
+         .width = 1005,
+         .height = 420,
+         .tab_index = 0},
+        {.kind = ControlKind::CommandButton,
+         .name = "Command2",
+         .text = "Quit",
+         .left = 810,
+         .top = 540,
+         .width = 825,
+         .height = 195,
+         .tab_index = 1},
+        {.kind = ControlKind::Timer, .name = "Timer1", .interval_ms = 800},
+    };
+    return window;
+}
+
+} // namespace
+
+const platform::Form frmMain{
+    Layout(),
+    {
+        {"Form_Load", Form_Load},
+        {"Command1_Click", Command1_Click},
+        {"Command2_Click", Command2_Click},
+        {"Timer1_Timer", Timer1_Timer},
+    },
+};

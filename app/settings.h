@@ -1,0 +1,16 @@
+#pragma once
+
+// The quit request in the settings file: the one channel between running copies.
+
+#include <string>
+
+void ClearQuitRequest();
+// False when the request could not be written; platform::LastErrorText() says why.
+bool RequestQuit();
+// The quit request as text, at most 15 bytes of it; "0" when the file or key is missing.
+std::string ReadQuitRequest();
+// True when the text is a quit request: a number equal to 1. Anything that is not a number
+// (a hand-edited "yes", an empty value) is no request, so it never stops the program.
+bool IsQuitRequest(const std::string& text);
+// The message shown when a quit request could not be written.
+std::string QuitFailureMessage();

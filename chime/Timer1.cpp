@@ -1,0 +1,32 @@
+#include "chime/Timer1.h"
+
+#include "app/settings.h"
+#include "platform/platform.h"
+#include "shared/Module1.h"
+
+void Timer1_Timer() {
+    // The quit request is polled on every tick, so a request from any copy stops this one
+    // within one period.
+    if (IsQuitRequest(ReadQuitRequest())) {
+        platform::End();
+    }
+
+    // One reading of the clock serves every field: read field by field, a tick that straddles
+    // hh:00:59.999 would see minute 0 and second 0 and chime a minute late.
+    const platform::TimeOfDay now = platform::Now();
+    if (Module1::chime_latch == 0 && now.minute == 0 && (now.second == 0 || now.second == 8)) {
+        Module1::chime_latch = 1;
+        Module1::PlayWave(HourSoundPath(now.hour));
+    }
+    // Some seconds get two ticks; the latch keeps the second one from starting the sound again.
+    if (now.second == 1 || now.second == 9) {
+        Module1::chime_latch = 0;
+    }
+}
+
+std::string HourSoundPath(int hour) {
+    const int dial = hour > 11 ? hour - 12 : hour;
+    const char name[] = {static_cast<char>('0' + dial / 10), static_cast<char>('0' + dial % 10),
+                         '\0'};
+    return platform::ProgramFolder() + std::string(platform::PathSeparator()) + name + ".WAV";
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+// The fake backend drives the program logic in unit tests: a simulated clock with ticks on the
+// same 800 ms wall-clock grid as the real timer, recorded sounds, message boxes and process
+// ends, and windows that are only records.
+
+#include "platform/platform.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fake {
+
+// Thrown by platform::End() and caught by the functions below, which then record the end.
+struct ProcessEnded {};
+
+struct Sound {
+    platform::TimeOfDay at;
+    int millisecond = 0;
+    std::string path;
+    std::uint32_t flags = 0;
+};
+
+struct Placement {
+    float left = 0;
+    float top = 0;
+};
+
+// Frame and title bar that the fake adds to a window's client size, in twips.
+inline constexpr float kFrameWidth = 120;
+inline constexpr float kFrameHeight = 450;
+
+// Unloads every window and forgets every record.
+void Reset(const std::string& program_folder, bool another_copy_running = false);
+// Starts the program as the toolkit would: loads the start-up form hidden.
+void Start(const platform::Form& startup);
+void SetClock(int hour, int minute, int second, int millisecond = 0);
+void SetScreen(float width, float height);
+// Makes every reading of the clock move it on, as real time moves on during a tick.
+void AdvanceClockOnRead(int milliseconds);
+// Lets simulated time pass with the event thread free: every tick due on the grid runs.
+void Advance(int milliseconds);
+// Lets simulated time pass with the event thread busy: no tick runs meanwhile.
+void Block(int milliseconds);
+// Clicks a control of a loaded window.
+void Click(const platform::Form& form, std::string_view control);
+
+bool Ended();
+const std::vector<Sound>& Sounds();
+const std::vector<std::string>& MessageBoxes();
+bool IsVisible(const platform::Form& form);
+std::string ControlText(const platform::Form& form, std::string_view control);
+Placement Position(const platform::Form& form);
+int EventPasses();
+
+// Used by the fake's own PlaySoundA.
+void RecordSound(const char* path, std::uint32_t flags);
+
+} // namespace fake
