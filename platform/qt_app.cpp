@@ -1,0 +1,107 @@
+#include "platform/posix_instance.h"
+#include "platform/qt_backend.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTime>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace platform {
+
+namespace qt {
+
+Backend& State() {
+    static Backend backend;
+    return backend;
+}
+
+namespace {
+
+bool HasDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        if (const char* value = std::getenv(name); value != nullptr && *value) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Qt reports a display it cannot open with several lines and an abort; the user gets one
+// line and an exit status instead.
+void StartupMessages(QtMsgType type, const QMessageLogContext&, const QString&) {
+    if (type == QtFatalMsg) {
+        const char* display = std::getenv("DISPLAY");
+        std::fprintf(stderr, "velmorin: cannot open the display %s\n",
+                     display != nullptr ? display : "");
+        std::_Exit(1);
+    }
+}
+
+} // namespace
+
+} // namespace qt
+
+int Run(const Form& startup, int argc, char** argv) {
+    if (!qt::HasDisplay()) {
+        std::fprintf(stderr, "velmorin: no display: start it in a desktop session (DISPLAY "
+                             "is not set)\n");
+        return 1;
+    }
+    qInstallMessageHandler(qt::StartupMessages);
+    QApplication app(argc, argv);
+    qInstallMessageHandler(nullptr);
+    // The host window stays loaded, hidden, for the life of the process.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationName(QString::fromUtf8(AppTitle().data()));
+    // The About text asks for a Japanese proportional gothic; where it is not installed, the
+    // IPA gothic that the setup installs stands in.
+    QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"),
+                               {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
+    qt::State().twips_per_pixel = 1440.0 / QGuiApplication::primaryScreen()->logicalDotsPerInch();
+    qt::State().another_copy_running = RegisterRunningCopy();
+    qt::LoadStartupForm(startup);
+    return QApplication::exec();
+}
+
+void DoEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void MessageBox(std::string_view text) {
+    const std::string shown(text.substr(0, text.find('\0')));
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(AppTitle().data()),
+                    QString::fromStdString(shown), QMessageBox::Ok);
+    box.exec();
+}
+
+std::string ProgramFolder() {
+    return QCoreApplication::applicationDirPath().toStdString();
+}
+
+std::string_view PathSeparator() {
+    return "/";
+}
+
+bool AnotherCopyRunning() {
+    return qt::State().another_copy_running;
+}
+
+std::string_view AppTitle() {
+    return "Velmorin";
+}
+
+TimeOfDay Now() {
+    const QTime now = QTime::currentTime();
+    return {now.hour(), now.minute(), now.second()};
+}
+
+void End() {
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+} // namespace platform

@@ -1,0 +1,69 @@
+#pragma once
+
+// State of the Qt backend, shared by its files and kept in one struct.
+
+#include "platform/platform.h"
+
+#include <QPixmap>
+#include <QWidget>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+class QTimer;
+
+namespace platform::qt {
+
+class AlignedTimer;
+
+// A loaded form: its top-level widget, built from the layout.
+class FormWindow final : public QWidget {
+  public:
+    explicit FormWindow(const Form& form);
+    ~FormWindow() override;
+
+    const Form& form;
+    QPixmap background;
+    std::vector<std::unique_ptr<AlignedTimer>> timers;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+};
+
+struct Backend {
+    std::map<const Form*, FormWindow*> loaded;
+    bool another_copy_running = false;
+    double twips_per_pixel = 15.0;
+};
+
+Backend& State();
+
+// Loads the start-up form, showing it only when its layout says so.
+void LoadStartupForm(const Form& form);
+
+// Calls the form's handler for an event ("cmdQuit_Click"), if it has one.
+void RunHandler(const Form& form, std::string_view event);
+QPixmap Picture(const std::string& name);
+
+// Calls its handler every period, on a grid of the wall clock: just after each multiple of the
+// period since the epoch. 800 ms divides the hour and every time-zone offset, so a tick lands
+// a few milliseconds after hh:00:00 and hh:00:08.
+class AlignedTimer {
+  public:
+    AlignedTimer(int period_ms, std::function<void()> handler);
+    ~AlignedTimer();
+
+  private:
+    void Arm();
+    void Fire();
+
+    int period_ms_;
+    std::function<void()> handler_;
+    std::unique_ptr<QTimer> timer_;
+    qint64 due_ms_ = 0;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+} // namespace platform::qt

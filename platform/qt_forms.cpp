@@ -1,0 +1,259 @@
+#include "platform/qt_backend.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <algorithm>
+
+namespace platform {
+
+namespace qt {
+
+namespace {
+
+int Pixels(double twips) {
+    return qRound(twips / State().twips_per_pixel);
+}
+
+QRect Geometry(const ControlLayout& control) {
+    return {Pixels(control.left), Pixels(control.top), Pixels(control.width),
+            Pixels(control.height)};
+}
+
+QString Text(std::string_view text) {
+    // Labels take CR LF line breaks; Qt wants a plain line feed.
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))
+        .replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
+QWidget* BuildControl(FormWindow& window, const ControlLayout& control) {
+    const Form& form = window.form;
+    switch (control.kind) {
+    case ControlKind::CommandButton: {
+        auto* button = new QPushButton(Text(control.text), &window);
+        // No button is the default or the cancel button: Enter and Esc press nothing.
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        const std::string event = control.name + "_Click";
+        QObject::connect(button, &QPushButton::clicked,
+                         [&form, event] { RunHandler(form, event); });
+        return button;
+    }
+    case ControlKind::Label: {
+        auto* label = new QLabel(Text(control.text), &window);
+        label->setWordWrap(true);
+        label->setAlignment(control.alignment == Alignment::Center ? Qt::AlignHCenter | Qt::AlignTop
+                                                                   : Qt::AlignLeft | Qt::AlignTop);
+        if (!control.font.face.empty()) {
+            QFont font(QString::fromStdString(control.font.face));
+            font.setPointSize(control.font.points);
+            font.setBold(control.font.bold);
+            label->setFont(font);
+        }
+        return label;
+    }
+    case ControlKind::PictureBox: {
+        auto* picture = new QLabel(&window);
+        picture->setPixmap(Picture(control.picture));
+        picture->setAlignment(Qt::AlignCenter);
+        picture->setFocusPolicy(Qt::TabFocus);
+        return picture;
+    }
+    case ControlKind::Timer:
+        if (control.interval_ms > 0) {
+            const std::string event = control.name + "_Timer";
+            window.timers.push_back(std::make_unique<AlignedTimer>(
+                control.interval_ms, [&form, event] { RunHandler(form, event); }));
+        }
+        return nullptr;
+    }
+    return nullptr;
+}
+
+void Build(FormWindow& window) {
+    const WindowLayout& layout = window.form.layout;
+    window.setObjectName(QString::fromStdString(layout.name));
+    window.setWindowTitle(Text(layout.caption));
+    if (!layout.icon.empty()) {
+        window.setWindowIcon(QIcon(Picture(layout.icon)));
+    }
+    const QSize client(Pixels(layout.width), Pixels(layout.height));
+    if (layout.border == BorderStyle::FixedDialog) {
+        window.setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint |
+                              Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+        window.setFixedSize(client);
+    } else {
+        window.setWindowFlags(Qt::Window);
+        window.resize(client);
+    }
+    window.move(Pixels(layout.left), Pixels(layout.top));
+    if (!layout.background.empty()) {
+        window.background = Picture(layout.background);
+    }
+
+    std::vector<std::pair<int, QWidget*>> focus_chain;
+    for (const ControlLayout& control : layout.controls) {
+        QWidget* widget = BuildControl(window, control);
+        if (widget == nullptr) {
+            continue;
+        }
+        widget->setObjectName(QString::fromStdString(control.name));
+        widget->setGeometry(Geometry(control));
+        if (widget->focusPolicy() != Qt::NoFocus) {
+            focus_chain.emplace_back(control.tab_index, widget);
+        }
+    }
+    std::sort(focus_chain.begin(), focus_chain.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (size_t i = 1; i < focus_chain.size(); ++i) {
+        QWidget::setTabOrder(focus_chain[i - 1].second, focus_chain[i].second);
+    }
+    if (!focus_chain.empty()) {
+        focus_chain.front().second->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+FormWindow* Find(const Form& form) {
+    const auto it = State().loaded.find(&form);
+    return it == State().loaded.end() ? nullptr : it->second;
+}
+
+FormWindow& Load(const Form& form) {
+    if (FormWindow* window = Find(form)) {
+        return *window;
+    }
+    auto* window = new FormWindow(form);
+    // Loaded before its load handler runs, so that the handler may show its own window.
+    State().loaded[&form] = window;
+    Build(*window);
+    RunHandler(form, "Form_Load");
+    return *window;
+}
+
+} // namespace
+
+FormWindow::FormWindow(const Form& form) : form(form) {
+    setAttribute(Qt::WA_DeleteOnClose, false);
+}
+
+FormWindow::~FormWindow() = default;
+
+void FormWindow::paintEvent(QPaintEvent* event) {
+    if (!background.isNull()) {
+        QPainter painter(this);
+        painter.drawPixmap(0, 0, background);
+    }
+    QWidget::paintEvent(event);
+}
+
+// Closing a window from its title bar unloads it; the process goes on with its hidden host
+// window and timer.
+void FormWindow::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    Unload(form);
+}
+
+void RunHandler(const Form& form, std::string_view event) {
+    for (const Handler& handler : form.handlers) {
+        if (handler.event == event) {
+            handler.run();
+            return;
+        }
+    }
+}
+
+QPixmap Picture(const std::string& name) {
+    return QPixmap(QStringLiteral(":/pictures/") + QString::fromStdString(name));
+}
+
+} // namespace qt
+
+using qt::Find;
+using qt::State;
+
+void Show(const Form& form) {
+    qt::FormWindow& window = qt::Load(form);
+    // The load handler may have unloaded the window or ended the process.
+    if (Find(form) != &window) {
+        return;
+    }
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+void Unload(const Form& form) {
+    qt::FormWindow* window = Find(form);
+    if (window == nullptr) {
+        return;
+    }
+    qt::RunHandler(form, "Form_Unload");
+    State().loaded.erase(&form);
+    window->timers.clear();
+    window->hide();
+    window->deleteLater();
+    // The process ends when its last window has been unloaded.
+    if (State().loaded.empty()) {
+        QCoreApplication::quit();
+    }
+}
+
+bool IsLoaded(const Form& form) {
+    return Find(form) != nullptr;
+}
+
+void qt::LoadStartupForm(const Form& form) {
+    qt::FormWindow& window = qt::Load(form);
+    if (form.layout.visible && Find(form) == &window) {
+        window.show();
+    }
+}
+
+void SetControlText(const Form& form, std::string_view control, std::string_view text) {
+    if (qt::FormWindow* window = Find(form)) {
+        const QString name =
+            QString::fromUtf8(control.data(), static_cast<qsizetype>(control.size()));
+        if (auto* button = window->findChild<QPushButton*>(name)) {
+            button->setText(qt::Text(text));
+        } else if (auto* label = window->findChild<QLabel*>(name)) {
+            label->setText(qt::Text(text));
+        }
+    }
+}
+
+float FormWidth(const Form& form) {
+    if (qt::FormWindow* window = Find(form)) {
+        return static_cast<float>(window->frameGeometry().width() * State().twips_per_pixel);
+    }
+    return static_cast<float>(form.layout.width);
+}
+
+float FormHeight(const Form& form) {
+    if (qt::FormWindow* window = Find(form)) {
+        return static_cast<float>(window->frameGeometry().height() * State().twips_per_pixel);
+    }
+    return static_cast<float>(form.layout.height);
+}
+
+float ScreenWidth() {
+    return static_cast<float>(QGuiApplication::primaryScreen()->geometry().width() *
+                              State().twips_per_pixel);
+}
+
+float ScreenHeight() {
+    return static_cast<float>(QGuiApplication::primaryScreen()->geometry().height() *
+                              State().twips_per_pixel);
+}
+
+// Qt places a top-level window by its frame, which is what the caller measured.
+void MoveForm(const Form& form, float left, float top) {
+    if (qt::FormWindow* window = Find(form)) {
+        window->move(qRound(left / State().twips_per_pixel), qRound(top / State().twips_per_pixel));
+    }
+}
+
+} // namespace platform
