@@ -1,0 +1,431 @@
+#include "platform/platform.h"
+#include "platform/sequencer.h"
+
+#include <algorithm>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The MCI command strings the program sends to its one device, the MIDI sequencer, and enough
+// of the rest of MCI's grammar to answer anything else with an honest error code.
+
+namespace platform {
+
+namespace {
+
+struct Word {
+    std::string text;
+    bool quoted = false; // the word began with a quotation mark
+};
+
+struct Device {
+    std::string alias; // folded to lower case; MCI ignores the case of aliases
+};
+
+struct MciState {
+    std::mutex lock;
+    std::optional<Device> device;
+};
+
+// Commands are serialised: one that waits for the tune holds off the others until it ends,
+// as MCI's own waiting commands do.
+MciState& State() {
+    static MciState state;
+    return state;
+}
+
+std::string Folded(std::string_view text) {
+    std::string folded(text);
+    std::transform(folded.begin(), folded.end(), folded.begin(), [](char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return folded;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Splits a command into words at blanks. A quoted stretch keeps its blanks and loses its
+// quotation marks; it may start inside a word ("sequencer!"C:\My Music\a.mid"") but must end
+// the word.
+std::uint32_t SplitWords(std::string_view command, std::vector<Word>& words) {
+    std::size_t at = 0;
+    while (true) {
+        while (at < command.size() && IsBlank(command[at])) {
+            ++at;
+        }
+        if (at == command.size()) {
+            return 0;
+        }
+        Word word;
+        word.quoted = command[at] == '"';
+        while (at < command.size() && !IsBlank(command[at])) {
+            if (command[at] != '"') {
+                word.text += command[at++];
+                continue;
+            }
+            const std::size_t close = command.find('"', at + 1);
+            if (close == std::string_view::npos) {
+                return MCIERR_NO_CLOSING_QUOTE;
+            }
+            word.text.append(command.substr(at + 1, close - at - 1));
+            at = close + 1;
+            if (at < command.size() && !IsBlank(command[at])) {
+                return MCIERR_EXTRA_CHARACTERS;
+            }
+        }
+        words.push_back(std::move(word));
+    }
+}
+
+// The extension of a file name, in lower case, without its dot.
+std::string Extension(std::string_view file) {
+    const std::size_t name = file.find_last_of("/\\");
+    const std::size_t dot = file.rfind('.');
+    if (dot == std::string_view::npos || (name != std::string_view::npos && dot < name)) {
+        return {};
+    }
+    return Folded(file.substr(dot + 1));
+}
+
+bool IsMidiFile(std::string_view file) {
+    const std::string extension = Extension(file);
+    return extension == "mid" || extension == "midi" || extension == "rmi";
+}
+
+// "wait" and "notify" may follow any command. There is no callback window to notify, and a
+// command that can wait (play) looks for "wait" itself.
+bool IsGeneralFlag(std::string_view folded) {
+    return folded == "wait" || folded == "notify";
+}
+
+std::uint32_t CheckGeneralFlags(const std::vector<Word>& words, std::size_t from) {
+    for (std::size_t i = from; i < words.size(); ++i) {
+        if (!IsGeneralFlag(Folded(words[i].text))) {
+            return MCIERR_UNRECOGNIZED_KEYWORD;
+        }
+    }
+    return 0;
+}
+
+std::uint32_t Open(MciState& state, const std::vector<Word>& words, std::string& reply) {
+    if (words.size() < 2) {
+        return MCIERR_MISSING_DEVICE_NAME;
+    }
+    std::string element = words[1].text;
+    std::optional<std::string> type;
+    std::optional<std::string> alias;
+    // "sequencer!file" names the device type and the file in one word. A quoted word is a file
+    // name whatever it contains.
+    const std::size_t bang = element.find('!');
+    if (!words[1].quoted && bang != std::string::npos) {
+        type = element.substr(0, bang);
+        element.erase(0, bang + 1);
+    }
+    for (std::size_t i = 2; i < words.size(); ++i) {
+        const std::string keyword = Folded(words[i].text);
+        if (keyword == "type" || keyword == "alias") {
+            std::optional<std::string>& value = keyword == "type" ? type : alias;
+            if (value) {
+                return MCIERR_DUPLICATE_FLAGS;
+            }
+            if (i + 1 == words.size() || words[i + 1].text.empty()) {
+                return MCIERR_MISSING_STRING_ARGUMENT;
+            }
+            value = words[++i].text;
+        } else if (keyword == "shareable") {
+            return MCIERR_UNSUPPORTED_FUNCTION;
+        } else if (!IsGeneralFlag(keyword)) {
+            return MCIERR_UNRECOGNIZED_KEYWORD;
+        }
+    }
+
+    if (element.empty()) {
+        return MCIERR_FILENAME_REQUIRED;
+    }
+    if (type) {
+        if (Folded(*type) != "sequencer") {
+            return MCIERR_DEVICE_NOT_INSTALLED;
+        }
+    } else if (Folded(element) == "sequencer") {
+        return MCIERR_FILENAME_REQUIRED;
+    } else if (!IsMidiFile(element)) {
+        return MCIERR_EXTENSION_NOT_FOUND;
+    }
+
+    // Without an alias MCI names the device after its file.
+    const std::string folded_alias = Folded(alias ? *alias : element);
+    if (folded_alias == "all") {
+        return MCIERR_CANNOT_USE_ALL;
+    }
+    if (state.device) {
+        return state.device->alias == folded_alias ? MCIERR_DUPLICATE_ALIAS : MCIERR_SEQ_PORT_INUSE;
+    }
+    if (const std::uint32_t error = sequencer::Open(element)) {
+        return error;
+    }
+    state.device = Device{folded_alias};
+    // MCI answers an open with the new device's identifier; there is only ever one.
+    reply = "1";
+    return 0;
+}
+
+// The device a command names, or the error for a command that names none or another.
+std::uint32_t FindDevice(const MciState& state, const std::vector<Word>& words) {
+    if (words.size() < 2 || words[1].text.empty()) {
+        return MCIERR_MISSING_DEVICE_NAME;
+    }
+    const std::string name = Folded(words[1].text);
+    if (name == "all") {
+        return MCIERR_CANNOT_USE_ALL;
+    }
+    if (!state.device || state.device->alias != name) {
+        return MCIERR_INVALID_DEVICE_NAME;
+    }
+    return 0;
+}
+
+std::uint32_t Play(const MciState& state, const std::vector<Word>& words) {
+    if (const std::uint32_t error = FindDevice(state, words)) {
+        return error;
+    }
+    bool wait = false;
+    for (std::size_t i = 2; i < words.size(); ++i) {
+        const std::string keyword = Folded(words[i].text);
+        if (keyword == "wait") {
+            wait = true;
+        } else if (keyword == "from" || keyword == "to") {
+            return MCIERR_UNSUPPORTED_FUNCTION;
+        } else if (keyword != "notify") {
+            return MCIERR_UNRECOGNIZED_KEYWORD;
+        }
+    }
+    return sequencer::Play(wait);
+}
+
+std::uint32_t Stop(const MciState& state, const std::vector<Word>& words) {
+    if (const std::uint32_t error = FindDevice(state, words)) {
+        return error;
+    }
+    if (const std::uint32_t error = CheckGeneralFlags(words, 2)) {
+        return error;
+    }
+    sequencer::Stop();
+    return 0;
+}
+
+std::uint32_t Close(MciState& state, const std::vector<Word>& words) {
+    const bool all = words.size() >= 2 && Folded(words[1].text) == "all";
+    if (!all) {
+        if (const std::uint32_t error = FindDevice(state, words)) {
+            return error;
+        }
+    }
+    if (const std::uint32_t error = CheckGeneralFlags(words, 2)) {
+        return error;
+    }
+    if (state.device) {
+        sequencer::Close();
+        state.device.reset();
+    }
+    return 0;
+}
+
+std::uint32_t Status(const MciState& state, const std::vector<Word>& words, std::string& reply) {
+    if (const std::uint32_t error = FindDevice(state, words)) {
+        return error;
+    }
+    if (words.size() < 3) {
+        return MCIERR_MISSING_PARAMETER;
+    }
+    if (Folded(words[2].text) != "mode") {
+        return MCIERR_UNSUPPORTED_FUNCTION;
+    }
+    if (const std::uint32_t error = CheckGeneralFlags(words, 3)) {
+        return error;
+    }
+    reply = sequencer::Playing() ? "playing" : "stopped";
+    return 0;
+}
+
+// MCI commands that exist but that this sequencer does not carry out. They still name a device,
+// and a wrong name is reported as such.
+bool IsOtherMciCommand(std::string_view folded) {
+    static constexpr std::string_view kCommands[] = {
+        "break",    "capability", "configure", "copy",   "cue",  "cut",   "delete",
+        "escape",   "freeze",     "info",      "list",   "load", "paste", "pause",
+        "put",      "realize",    "record",    "resume", "save", "seek",  "set",
+        "setaudio", "setvideo",   "signal",    "sound",  "spin", "step",  "sysinfo",
+        "unfreeze", "update",     "where",     "window",
+    };
+    return std::find(std::begin(kCommands), std::end(kCommands), folded) != std::end(kCommands);
+}
+
+std::uint32_t Run(const char* command, std::string& reply) {
+    if (command == nullptr) {
+        return MCIERR_NULL_PARAMETER_BLOCK;
+    }
+    std::vector<Word> words;
+    if (const std::uint32_t error = SplitWords(command, words)) {
+        return error;
+    }
+    if (words.empty()) {
+        return MCIERR_MISSING_COMMAND_STRING;
+    }
+
+    MciState& state = State();
+    std::lock_guard guard(state.lock);
+    const std::string verb = Folded(words[0].text);
+    if (verb == "open") {
+        return Open(state, words, reply);
+    }
+    if (verb == "play") {
+        return Play(state, words);
+    }
+    if (verb == "stop") {
+        return Stop(state, words);
+    }
+    if (verb == "close") {
+        return Close(state, words);
+    }
+    if (verb == "status") {
+        return Status(state, words, reply);
+    }
+    if (IsOtherMciCommand(verb)) {
+        if (const std::uint32_t error = FindDevice(state, words)) {
+            return error;
+        }
+        return MCIERR_UNSUPPORTED_FUNCTION;
+    }
+    return MCIERR_UNRECOGNIZED_COMMAND;
+}
+
+// Copies as much of the text as fits, always ending it with a NUL.
+void CopyOut(std::string_view text, char* buffer, std::uint32_t length) {
+    if (buffer == nullptr || length == 0) {
+        return;
+    }
+    const std::size_t count = std::min<std::size_t>(text.size(), length - 1);
+    std::copy_n(text.begin(), count, buffer);
+    buffer[count] = '\0';
+}
+
+struct ErrorText {
+    std::uint32_t error;
+    std::string_view text;
+};
+
+constexpr ErrorText kErrorTexts[] = {
+    {0, "The command was carried out."},
+    {MCIERR_INVALID_DEVICE_ID, "The device identifier does not belong to an open device."},
+    {MCIERR_UNRECOGNIZED_KEYWORD, "The command contains a word the device does not understand."},
+    {MCIERR_UNRECOGNIZED_COMMAND, "The command is not one that MCI knows."},
+    {MCIERR_HARDWARE,
+     "The audio device could not be used. Check that one is present and not held by another "
+     "program."},
+    {MCIERR_INVALID_DEVICE_NAME,
+     "No device is open under that name. Open it first, or check the alias."},
+    {MCIERR_OUT_OF_MEMORY, "There is not enough memory to carry out the command."},
+    {MCIERR_DEVICE_OPEN, "That device name is already in use by this program."},
+    {MCIERR_CANNOT_LOAD_DRIVER, "The driver of the device could not be loaded."},
+    {MCIERR_MISSING_COMMAND_STRING, "The command is empty."},
+    {MCIERR_PARAM_OVERFLOW, "The reply does not fit in the buffer given for it."},
+    {MCIERR_MISSING_STRING_ARGUMENT, "A keyword of the command needs a value after it."},
+    {MCIERR_BAD_INTEGER, "A number in the command is not a valid integer."},
+    {MCIERR_PARSER_INTERNAL, "The command could not be read because of an internal error."},
+    {MCIERR_DRIVER_INTERNAL, "The device driver failed with an internal error."},
+    {MCIERR_MISSING_PARAMETER, "The command needs a parameter that was not given."},
+    {MCIERR_UNSUPPORTED_FUNCTION, "The device cannot carry out that command."},
+    {MCIERR_FILE_NOT_FOUND, "The file could not be found. Check its folder and name."},
+    {MCIERR_DEVICE_NOT_READY, "The device is not ready yet. Try again shortly."},
+    {MCIERR_INTERNAL, "An internal error stopped the command."},
+    {MCIERR_DRIVER, "The device driver reported an error."},
+    {MCIERR_CANNOT_USE_ALL, "\"all\" cannot stand for a device name in this command."},
+    {MCIERR_MULTIPLE, "Errors occurred on more than one device."},
+    {MCIERR_EXTENSION_NOT_FOUND,
+     "No device type is known for the file's extension. Name the type in the command."},
+    {MCIERR_OUTOFRANGE, "A value in the command is out of range."},
+    {MCIERR_FLAGS_NOT_COMPATIBLE, "The command combines keywords that exclude each other."},
+    {MCIERR_FILE_NOT_SAVED, "The file was not saved."},
+    {MCIERR_DEVICE_TYPE_REQUIRED, "The device type must be given."},
+    {MCIERR_DEVICE_LOCKED, "The device is closing. Try again shortly."},
+    {MCIERR_DUPLICATE_ALIAS, "That alias already names an open device."},
+    {MCIERR_BAD_CONSTANT, "A value in the command is not one its keyword accepts."},
+    {MCIERR_MUST_USE_SHAREABLE, "The device is in use. Open it as shareable."},
+    {MCIERR_MISSING_DEVICE_NAME, "The command does not name a device."},
+    {MCIERR_BAD_TIME_FORMAT, "The time format is not valid."},
+    {MCIERR_NO_CLOSING_QUOTE, "A quoted value in the command has no closing quotation mark."},
+    {MCIERR_DUPLICATE_FLAGS, "A keyword appears more than once in the command."},
+    {MCIERR_INVALID_FILE,
+     "The file cannot be played by this device. It is damaged, holds no notes, or is in "
+     "another format."},
+    {MCIERR_NULL_PARAMETER_BLOCK, "No command was given."},
+    {MCIERR_UNNAMED_RESOURCE, "A file name is needed to save an untitled file."},
+    {MCIERR_NEW_REQUIRES_ALIAS, "An alias must be given with the keyword \"new\"."},
+    {MCIERR_NOTIFY_ON_AUTO_OPEN, "\"notify\" cannot be used with a device that opens itself."},
+    {MCIERR_NO_ELEMENT_ALLOWED, "This device does not take a file name."},
+    {MCIERR_NONAPPLICABLE_FUNCTION, "The commands were not given in an order that works."},
+    {MCIERR_ILLEGAL_FOR_AUTO_OPEN, "The command cannot be used with a device that opens itself."},
+    {MCIERR_FILENAME_REQUIRED, "The command needs a file name."},
+    {MCIERR_EXTRA_CHARACTERS, "There is text right after a closing quotation mark."},
+    {MCIERR_DEVICE_NOT_INSTALLED, "That device type is not installed."},
+    {MCIERR_GET_CD, "The folder of the file could not be reached."},
+    {MCIERR_SET_CD, "The folder of the file could not be reached."},
+    {MCIERR_SET_DRIVE, "The drive of the file could not be reached."},
+    {MCIERR_DEVICE_LENGTH, "The device or driver name is too long."},
+    {MCIERR_DEVICE_ORD_LENGTH, "The device or driver name is too long."},
+    {MCIERR_NO_INTEGER, "The command needs a number."},
+    {MCIERR_WAVE_OUTPUTSINUSE, "Every wave output device is in use."},
+    {MCIERR_WAVE_SETOUTPUTINUSE, "The chosen wave output device is in use."},
+    {MCIERR_WAVE_INPUTSINUSE, "Every wave input device is in use."},
+    {MCIERR_WAVE_SETINPUTINUSE, "The chosen wave input device is in use."},
+    {MCIERR_WAVE_OUTPUTUNSPECIFIED, "No wave output device is chosen."},
+    {MCIERR_WAVE_INPUTUNSPECIFIED, "No wave input device is chosen."},
+    {MCIERR_WAVE_OUTPUTSUNSUITABLE, "No wave output device can play this format."},
+    {MCIERR_WAVE_SETOUTPUTUNSUITABLE, "The chosen wave output device cannot play this format."},
+    {MCIERR_WAVE_INPUTSUNSUITABLE, "No wave input device can record this format."},
+    {MCIERR_WAVE_SETINPUTUNSUITABLE, "The chosen wave input device cannot record this format."},
+    {MCIERR_SEQ_DIV_INCOMPATIBLE, "The timing of the MIDI file does not suit the MIDI output."},
+    {MCIERR_SEQ_PORT_INUSE, "The MIDI output is in use by another tune. Close that one first."},
+    {MCIERR_SEQ_PORT_NONEXISTENT, "The MIDI output device does not exist."},
+    {MCIERR_SEQ_PORT_MAPNODEVICE, "The MIDI output the tune is mapped to is not available."},
+    {MCIERR_SEQ_PORT_MISCERROR, "The MIDI output reported an error."},
+    {MCIERR_SEQ_TIMER, "The sequencer's timer could not be started."},
+    {MCIERR_SEQ_PORTUNSPECIFIED, "No MIDI output is chosen."},
+    {MCIERR_SEQ_NOMIDIPRESENT,
+     "No MIDI synthesizer is available. Install a General MIDI sound font."},
+    {MCIERR_NO_WINDOW, "There is no window to show the picture in."},
+    {MCIERR_CREATEWINDOW, "The picture window could not be made."},
+    {MCIERR_FILE_READ, "The file could not be read."},
+    {MCIERR_FILE_WRITE, "The file could not be written."},
+    {MCIERR_NO_IDENTITY, "The medium has no identity."},
+};
+
+} // namespace
+
+std::uint32_t mciSendStringA(const char* command, char* return_string, std::uint32_t return_length,
+                             void* /*callback_window*/) {
+    std::string reply;
+    const std::uint32_t error = Run(command, reply);
+    CopyOut(error == 0 ? reply : std::string_view(), return_string, return_length);
+    return error;
+}
+
+bool mciGetErrorStringA(std::uint32_t error, char* buffer, std::uint32_t length) {
+    if (buffer == nullptr || length == 0) {
+        return false;
+    }
+    for (const ErrorText& entry : kErrorTexts) {
+        if (entry.error == error) {
+            CopyOut(entry.text, buffer, length);
+            return true;
+        }
+    }
+    CopyOut("", buffer, length);
+    return false;
+}
+
+} // namespace platform
