@@ -8,7 +8,7 @@ namespace {
 using platform::ControlKind;
 
 constexpr const char* kAboutText = "Velmorin Ver.3.5\r\n"
-                                   "Copyright © 2025-2026\r\n"
+                                   "© 2025-2026 Velmorin\r\n"
                                    "\r\n"
                                    "フリーソフト\r\n"
                                    "作: Velmorin 開発チーム";

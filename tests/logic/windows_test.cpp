@@ -49,7 +49,7 @@ TEST_F(WindowsTest, AboutPaintsThenPlaysTheTuneAndOkClosesIt) {
     fake::Click(frmSetting, "cmdAbout");
     ASSERT_TRUE(fake::IsVisible(frmAbout));
     EXPECT_EQ(fake::ControlText(frmAbout, "Label1"),
-              "Velmorin Ver.3.5\r\nCopyright © 2025-2026\r\n\r\nフリーソフト\r\n"
+              "Velmorin Ver.3.5\r\n© 2025-2026 Velmorin\r\n\r\nフリーソフト\r\n"
               "作: Velmorin 開発チーム");
     EXPECT_EQ(fake::EventPasses(), 1);
     const fake::Placement at = fake::Position(frmAbout);
