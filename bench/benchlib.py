@@ -1,0 +1,258 @@
+"""Shared pieces of the benchmarks: a display, copies of the program folder, a folder watch in
+a separate process, and small statistics.
+
+Run as a script, this file is the folder watch itself: it prints one line per inotify event,
+stamped with the wall clock (which libfaketime fakes when it is preloaded) and the monotonic
+clock, both read right after the event arrives."""
+
+import ctypes
+import os
+import queue
+import shutil
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+FAKETIME_LIB = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
+
+IN_ACCESS = 0x001
+IN_CLOSE_WRITE = 0x008
+IN_OPEN = 0x020
+IN_MOVED_TO = 0x080
+IN_CREATE = 0x100
+IN_CLOEXEC = 0o2000000
+WATCHED = IN_OPEN | IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE
+EVENT_HEADER = struct.Struct("iIII")
+
+
+def build_dir():
+    return os.environ.get("VELMORIN_BUILD", os.path.join(HERE, "..", "build-bench"))
+
+
+def program_dir():
+    return os.path.join(build_dir(), "Velmorin")
+
+
+def free_timer_path():
+    return os.path.join(build_dir(), "bench", "free_timer")
+
+
+def check_built():
+    for path in (os.path.join(program_dir(), "velmorin"), free_timer_path()):
+        if not os.access(path, os.X_OK):
+            sys.exit(f"bench: {path} is missing; build the targets velmorin and free_timer "
+                     f"first (see bench/README.md)")
+
+
+class Display:
+    """An Xvfb server on a free display number, so the program runs on its ordinary xcb
+    platform, as on a desktop."""
+
+    def __init__(self):
+        read, write = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten",
+             "tcp"], pass_fds=[write], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as pipe:
+            self.name = ":" + pipe.readline().strip()
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.close()
+
+
+class Scratch:
+    """A scratch folder with a runtime folder of its own, so that every copy started here sees
+    only the copies of this benchmark."""
+
+    def __init__(self):
+        self.root = tempfile.mkdtemp(prefix="velmorin-bench-")
+        self.runtime = os.path.join(self.root, "runtime")
+        os.mkdir(self.runtime, 0o700)
+        self.count = 0
+
+    def program_folder(self):
+        self.count += 1
+        folder = os.path.join(self.root, f"Velmorin{self.count}")
+        shutil.copytree(program_dir(), folder)
+        stale = os.path.join(folder, "Velmorin.ini")
+        if os.path.exists(stale):
+            os.remove(stale)
+        return folder
+
+    def environment(self, display, offset=None, extra=None):
+        """The program's environment. offset is a whole number of seconds that libfaketime
+        adds to every clock; whole seconds keep the real clock's fractions, so the program and
+        a watch under the same offset agree on when a second begins."""
+        env = {
+            "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+            "HOME": self.root,
+            "XDG_RUNTIME_DIR": self.runtime,
+            "TZ": "UTC",
+            "LANG": "C.UTF-8",
+            "SDL_AUDIODRIVER": "disk",
+            "SDL_DISKAUDIOFILE": os.devnull,
+        }
+        if display is not None:
+            env["DISPLAY"] = display.name
+        if offset is not None:
+            env["LD_PRELOAD"] = FAKETIME_LIB
+            env["FAKETIME"] = "%+d" % offset
+        env.update(extra or {})
+        return env
+
+    def close(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.close()
+
+
+class Watch:
+    """The folder watch, in a process of its own so that it can run under the same faked clock
+    as the program it watches. Events arrive as (kind, name, wall, monotonic)."""
+
+    def __init__(self, folder, offset=None):
+        env = dict(os.environ)
+        if offset is not None:
+            env["LD_PRELOAD"] = FAKETIME_LIB
+            env["FAKETIME"] = "%+d" % offset
+        self.process = subprocess.Popen([sys.executable, os.path.abspath(__file__), folder],
+                                        env=env, stdout=subprocess.PIPE, text=True, bufsize=1)
+        if self.process.stdout.readline().strip() != "ready":
+            raise RuntimeError("the folder watch did not start")
+        self.events = queue.Queue()
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            kind, rest = line.rstrip("\n").split(" ", 1)
+            name, wall, mono = rest.rsplit(" ", 2)
+            self.events.put((kind, name, float(wall), float(mono)))
+
+    def next(self, timeout):
+        """The next event, or None when none comes within timeout seconds."""
+        try:
+            return self.events.get(timeout=max(timeout, 0))
+        except queue.Empty:
+            return None
+
+    def wait_for(self, kind, name, timeout):
+        deadline = time.monotonic() + timeout
+        while True:
+            event = self.next(deadline - time.monotonic())
+            if event is None:
+                return None
+            if event[0] == kind and event[1] == name:
+                return event
+
+    def drain(self):
+        found = []
+        while True:
+            try:
+                found.append(self.events.get_nowait())
+            except queue.Empty:
+                return found
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait()
+        self.process.stdout.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.close()
+
+
+def start_program(folder, env):
+    return subprocess.Popen([os.path.join(folder, "velmorin")], cwd=folder, env=env,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def write_quit(folder, value):
+    """Writes the quit request the way another copy does: the whole file, replaced in one
+    rename."""
+    path = os.path.join(folder, "Velmorin.ini")
+    scratch = path + ".bench"
+    with open(scratch, "wb") as f:
+        f.write(f"[Form]\r\nQuit={value}\r\n".encode())
+    os.replace(scratch, path)
+
+
+def stop(process, folder=None, timeout=3):
+    """Ends a copy through the quit request if it has a folder, else by signal."""
+    if process.poll() is None and folder is not None:
+        write_quit(folder, 1)
+        try:
+            process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            pass
+    if process.poll() is None:
+        process.kill()
+    process.wait()
+
+
+def summary(values):
+    """(median, max) of a list, or (None, None) when it is empty."""
+    if not values:
+        return None, None
+    return statistics.median(values), max(values)
+
+
+def ms(value):
+    return "-" if value is None else f"{value:.1f}"
+
+
+def table(headers, rows):
+    widths = [max(len(str(c)) for c in column) for column in zip(headers, *rows)]
+    line = "  ".join("{:<%d}" % w if i == 0 else "{:>%d}" % w for i, w in enumerate(widths))
+    print(line.format(*headers))
+    for row in rows:
+        print(line.format(*row))
+
+
+def _watch(folder):
+    libc = ctypes.CDLL(None, use_errno=True)
+    fd = libc.inotify_init1(IN_CLOEXEC)
+    if fd < 0 or libc.inotify_add_watch(fd, folder.encode(), WATCHED) < 0:
+        sys.exit(f"watch: cannot watch {folder}: {os.strerror(ctypes.get_errno())}")
+    names = {IN_OPEN: "open", IN_CLOSE_WRITE: "close_write", IN_MOVED_TO: "moved_to",
+             IN_CREATE: "create"}
+    print("ready", flush=True)
+    while True:
+        data = os.read(fd, 65536)
+        wall, mono = time.time(), time.monotonic()
+        offset = 0
+        lines = []
+        while offset < len(data):
+            _, mask, _, length = EVENT_HEADER.unpack_from(data, offset)
+            raw = data[offset + EVENT_HEADER.size: offset + EVENT_HEADER.size + length]
+            offset += EVENT_HEADER.size + length
+            name = raw.rstrip(b"\0").decode(errors="replace") or "."
+            for bit, kind in names.items():
+                if mask & bit:
+                    lines.append(f"{kind} {name} {wall:.6f} {mono:.6f}\n")
+        sys.stdout.write("".join(lines))
+        sys.stdout.flush()
+
+
+if __name__ == "__main__":
+    _watch(sys.argv[1])

@@ -1,0 +1,147 @@
+#!/usr/bin/env python3
+"""Resident cost: memory, CPU time and voluntary context switches of a running copy, measured
+over one real minute and scaled to an hour; nothing is accelerated.
+
+Three copies run side by side for a minute each:
+  idle        on the real clock, away from any hour: the cost of the ticks alone;
+  idle+fake   under a libfaketime offset that keeps it away from any hour;
+  chimes      under an offset that starts it at hh:59:55, so its minute holds both chimes.
+The cost of an hour is the idle minute times sixty plus the extra of the chime minute over the
+idle+fake one (both carry libfaketime, so its own cost cancels out).
+
+Every thread of each copy is read from /proc every 200 ms and its last reading kept, so
+threads that end inside the minute (the audio device's) still count."""
+
+import argparse
+import glob
+import math
+import os
+import random
+import statistics
+import threading
+import time
+
+import benchlib
+
+TICK_MS = 800
+WINDOW = (3.0, 63.0)  # seconds after exec: start-up is over, and the chime copy is at hh:59:58
+
+
+class Sampler:
+    """Reads every thread of a process: on-CPU time (schedstat, ns) and context switches."""
+
+    def __init__(self, pid):
+        self.pid = pid
+        self.last = {}  # tid -> (cpu_ns, voluntary, involuntary)
+        self.baseline = None
+        self.rss = None
+        self.stop_event = threading.Event()
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.started = time.monotonic()
+        self.thread.start()
+
+    def _read_threads(self):
+        for task in glob.glob(f"/proc/{self.pid}/task/*"):
+            try:
+                with open(task + "/schedstat") as f:
+                    cpu_ns = int(f.read().split()[0])
+                with open(task + "/status") as f:
+                    fields = dict(line.split(":", 1) for line in f if ":" in line)
+                self.last[int(os.path.basename(task))] = (
+                    cpu_ns, int(fields["voluntary_ctxt_switches"]),
+                    int(fields["nonvoluntary_ctxt_switches"]))
+            except (OSError, KeyError, ValueError):
+                pass
+
+    def _memory(self):
+        with open(f"/proc/{self.pid}/status") as f:
+            fields = dict(line.split(":", 1) for line in f if ":" in line)
+        return tuple(int(fields[k].split()[0]) / 1024 for k in ("VmRSS", "VmHWM"))
+
+    def _run(self):
+        while not self.stop_event.wait(0.2):
+            self._read_threads()
+            elapsed = time.monotonic() - self.started
+            if self.baseline is None and elapsed >= WINDOW[0]:
+                self.baseline = dict(self.last)
+            if self.rss is None and elapsed >= 60:
+                self.rss = self._memory()
+            if elapsed >= WINDOW[1]:
+                return
+
+    def window(self):
+        """CPU seconds, voluntary and involuntary switches within the window."""
+        self.thread.join()
+        totals = [0.0, 0, 0]
+        for tid, values in self.last.items():
+            base = self.baseline.get(tid, (0, 0, 0))
+            for i in range(3):
+                totals[i] += values[i] - base[i]
+        totals[0] /= 1e9
+        return totals
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.parse_args()
+    benchlib.check_built()
+
+    now = time.time()
+    this_hour = math.floor(now / 3600) * 3600
+    offsets = {
+        "idle": None,
+        "idle+fake": round(this_hour + 7200 + 1200 - now),
+        "chimes": round(this_hour + 7200 - 5 - now),
+    }
+    with benchlib.Display() as display, benchlib.Scratch() as scratch:
+        # Only the real-clock copy is watched: its reads of Velmorin.ini are its ticks.
+        folders = {name: scratch.program_folder() for name in offsets}
+        watch = benchlib.Watch(folders["idle"])
+        copies, samplers = {}, {}
+        for name, offset in offsets.items():
+            # Each copy needs a runtime folder of its own, or the later ones would see the
+            # first running and open their control window.
+            runtime = os.path.join(scratch.root, "runtime-" + name.replace("+", "-"))
+            os.mkdir(runtime, 0o700)
+            env = scratch.environment(display, offset, {"XDG_RUNTIME_DIR": runtime})
+            copies[name] = benchlib.start_program(folders[name], env)
+            samplers[name] = Sampler(copies[name].pid)
+            time.sleep(random.uniform(0.1, 0.3))
+        figures = {name: samplers[name].window() for name in offsets}
+        rss = {name: samplers[name].rss for name in offsets}
+        for name in offsets:
+            benchlib.stop(copies[name], folders[name])
+        events = watch.drain()
+        watch.close()
+
+    minutes = (WINDOW[1] - WINDOW[0]) / 60
+    idle = [value / minutes for value in figures["idle"]]
+    extra = [c - f for c, f in zip(figures["chimes"], figures["idle+fake"])]
+    print("Resident cost")
+    rows = [[name, f"{rss[name][0]:.1f}", f"{rss[name][1]:.1f}",
+             f"{figures[name][0] * 1000:.1f}", figures[name][1], figures[name][2]]
+            for name in offsets]
+    benchlib.table(["copy (one minute)", "RSS MiB", "peak MiB", "CPU ms", "vol. sw",
+                    "invol. sw"], rows)
+    print()
+    hour = [idle[0] * 60 + extra[0], idle[1] * 60 + extra[1], idle[2] * 60 + extra[2]]
+    benchlib.table(["per hour", "CPU s", "vol. sw", "invol. sw"], [
+        ["ticks only (idle x 60)", f"{idle[0] * 60:.2f}", round(idle[1] * 60),
+         round(idle[2] * 60)],
+        ["two chimes (extra)", f"{extra[0]:.2f}", extra[1], extra[2]],
+        ["an hour with its chimes", f"{hour[0]:.2f}", round(hour[1]), round(hour[2])],
+    ])
+
+    reads = [e[2] for e in events if e[0] == "open" and e[1] == "Velmorin.ini"]
+    # Only whole ticks inside the window count; the first read is the first tick.
+    late = [(t * 1000) % TICK_MS for t in reads[1:]]
+    if late:
+        late.sort()
+        print()
+        print(f"Ticks of the idle copy: {len(late)} after its first, behind their 800 ms "
+              f"marks: median {statistics.median(late):.1f} ms, "
+              f"95% {late[int(0.95 * (len(late) - 1))]:.1f} ms, max {late[-1]:.1f} ms")
+
+
+if __name__ == "__main__":
+    main()
