@@ -153,25 +153,6 @@ TEST_F(RealSequencer, mciWaitingPlayEndsRightAfterTheLastNoteDiesAway) {
     EXPECT_GE(Since(again), 1.5) << "a fresh open plays the tune from the start";
 }
 
-TEST_F(RealSequencer, mciPlayWithoutWaitPlaysInTheBackgroundUntilClosed) {
-    const std::string tune = Write("ABOUT.MID", Tune({60, 62, 64, 65, 67, 69, 71, 72}));
-    ASSERT_EQ(Send("open \"" + tune + "\" type sequencer alias about"), 0u);
-    Clock::time_point start = Clock::now();
-    ASSERT_EQ(Send("play about"), 0u);
-    EXPECT_LT(Since(start), 0.1);
-    EXPECT_EQ(Reply("status about mode"), "playing");
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    start = Clock::now();
-    ASSERT_EQ(Send("close about"), 0u);
-    EXPECT_LT(Since(start), 0.2);
-
-    const Heard heard = Listen();
-    ASSERT_GE(heard.first, 0) << "nothing was heard";
-    EXPECT_GE(heard.last - heard.first, 0.4);
-    EXPECT_LE(heard.last - heard.first, 1.0) << "the four-second tune went on after the close";
-    EXPECT_EQ(Send("play about"), kInvalidDeviceName);
-}
-
 TEST_F(RealSequencer, mciRefusesWhatCannotBePlayedAtOnce) {
     const std::string header =
         "MThd" + BigEndian(6, 4) + BigEndian(0, 2) + BigEndian(1, 2) + BigEndian(480, 2);

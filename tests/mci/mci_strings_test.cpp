@@ -183,25 +183,6 @@ TEST_F(Mci, mciRejectsMalformedCommandsWithTheirCodeAndAText) {
     EXPECT_EQ(Calls().size(), 1u);
 }
 
-TEST_F(Mci, mciKeepsOneDeviceAndReportsItsMode) {
-    const std::string open = "open \"" + folder_ + "/ABOUT.MID\" type sequencer alias about";
-    ASSERT_EQ(Send(open).code, 0u);
-    EXPECT_EQ(Send(open).code, kDuplicateAlias);
-    EXPECT_EQ(Send("open \"" + folder_ + "/ABOUT.MID\" alias other").code, kSeqPortInUse);
-
-    EXPECT_EQ(Send("status about mode").text, "stopped");
-    EXPECT_EQ(Send("play about").code, 0u);
-    EXPECT_EQ(Send("status about mode").text, "playing");
-    EXPECT_EQ(Send("stop about").code, 0u);
-    EXPECT_EQ(Send("status about mode").text, "stopped");
-    EXPECT_EQ(Send("play about").code, 0u);
-    EXPECT_EQ(Send("close all").code, 0u);
-    EXPECT_EQ(Send("status about mode").code, kInvalidDeviceName);
-    EXPECT_EQ(Send("close all").code, 0u) << "closing all of nothing is no error";
-    EXPECT_EQ(Calls(), (std::vector<std::string>{"open " + folder_ + "/ABOUT.MID", "play", "stop",
-                                                 "play", "close"}));
-}
-
 TEST_F(Mci, mciRepliesAndTextsFitTheCallersBuffer) {
     ASSERT_EQ(Send("open \"" + folder_ + "/ABOUT.MID\" type sequencer alias about").code, 0u);
     ASSERT_EQ(Send("play about").code, 0u);
