@@ -36,7 +36,8 @@ bool IsQuitRequest(const std::string& text) {
 }
 
 std::string QuitFailureMessage() {
-    return "The time signal could not be stopped: the quit request could not be written to\n" +
+    return "The time signal could not be stopped.\n\nThe quit request could not be written to "
+           "the settings file\n" +
            Module1::settings_path + "\n(" + platform::LastErrorText() +
            ").\n\nOther running copies go on chiming.";
 }

@@ -32,9 +32,9 @@ constexpr int kChannels = 2;
 constexpr Uint16 kBufferFrames = 1024;
 // Loud enough to stand beside the hour's sound; FluidSynth's own default (0.2) is faint.
 constexpr double kGain = 0.5;
-// Below this peak (about -60 dBFS) a buffer counts as silence; FluidSynth's dither alone stays
-// under it.
-constexpr int kQuietPeak = 32;
+// Below this peak (about -50 dBFS, some 30 dB under the tune's loudest notes) a buffer counts
+// as silence: the last notes have died away, though a reverberation tail may still whisper.
+constexpr int kQuietPeak = 100;
 // Once the tune's events are done, this much silence ends it even if voices linger inaudibly.
 constexpr std::uint64_t kQuietFramesToEnd = kRate / 10;
 // A note held past the end of the tune is released there; its release may ring this long.

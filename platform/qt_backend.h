@@ -23,11 +23,16 @@ class FormWindow final : public QWidget {
     explicit FormWindow(const Form& form);
     ~FormWindow() override;
 
+    // Corrects a placement made before the window system had told the frame, once it has.
+    void CorrectPlacement();
+
     const Form& form;
     QPixmap background;
     std::vector<std::unique_ptr<AlignedTimer>> timers;
+    bool placed_without_frame = false;
 
   protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 };

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QWindow>
 #include <algorithm>
 
 namespace platform {
@@ -142,6 +143,30 @@ FormWindow::FormWindow(const Form& form) : form(form) {
 
 FormWindow::~FormWindow() = default;
 
+// Until a window is first shown its frame is unknown, so a load handler that placed it by its
+// outer size placed it by its client size. Half the frame makes up the difference.
+void FormWindow::CorrectPlacement() {
+    if (!placed_without_frame || windowHandle() == nullptr) {
+        return;
+    }
+    const QMargins frame = windowHandle()->frameMargins();
+    if (frame.isNull()) {
+        return;
+    }
+    placed_without_frame = false;
+    move(pos() - QPoint((frame.left() + frame.right()) / 2, (frame.top() + frame.bottom()) / 2));
+}
+
+// The frame arrives from the window manager some time after the show.
+bool FormWindow::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::Move || event->type() == QEvent::Show ||
+        event->type() == QEvent::Resize) {
+        CorrectPlacement();
+    }
+    return handled;
+}
+
 void FormWindow::paintEvent(QPaintEvent* event) {
     if (!background.isNull()) {
         QPainter painter(this);
@@ -182,6 +207,7 @@ void Show(const Form& form) {
         return;
     }
     window.show();
+    window.CorrectPlacement();
     window.raise();
     window.activateWindow();
 }
@@ -253,6 +279,8 @@ float ScreenHeight() {
 void MoveForm(const Form& form, float left, float top) {
     if (qt::FormWindow* window = Find(form)) {
         window->move(qRound(left / State().twips_per_pixel), qRound(top / State().twips_per_pixel));
+        window->placed_without_frame =
+            window->windowHandle() == nullptr || window->windowHandle()->frameMargins().isNull();
     }
 }
 

@@ -212,6 +212,16 @@ def read_capture(path, channels=2):
     return samples[::channels]
 
 
+def read_capture_peaks(path):
+    """The captured stream as the louder of its two channels, sample by sample: a tune panned
+    to one side is heard there."""
+    with open(path, "rb") as f:
+        data = f.read()
+    samples = array.array("h")
+    samples.frombytes(data[: len(data) // 4 * 4])
+    return [max(abs(left), abs(right)) for left, right in zip(samples[::2], samples[1::2])]
+
+
 def goertzel(samples, start, length, frequency):
     """Relative power of one frequency in samples[start:start+length]."""
     coefficient = 2 * math.cos(2 * math.pi * frequency / RATE)
@@ -492,3 +502,9 @@ def same_clock(offset_seconds):
     """A fake_start for Session.start that gives every copy started with it the same faked
     clock: now shifted by a whole number of seconds."""
     return time.time() + round(offset_seconds)
+
+
+def move_window(display, window, x, y):
+    """Moves a window on the screen as a user dragging it would; the X server does it, so it
+    works even while the program is busy."""
+    _x(display, "xdotool", "windowmove", str(window), str(x), str(y))
