@@ -14,6 +14,8 @@ char FoldCase(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+} // namespace
+
 bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
@@ -25,8 +27,6 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
     }
     return true;
 }
-
-} // namespace
 
 std::string ResolveCase(const std::string& path) {
     // The common case, the file as the program names it, costs one stat and no folder scan.

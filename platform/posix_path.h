@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -8,5 +9,9 @@ namespace platform {
 // ("03.WAV"). Returns the path itself when it exists; otherwise the entry of its folder whose
 // name matches whatever its case; otherwise the path unchanged.
 std::string ResolveCase(const std::string& path);
+
+// Names compared as Windows compares file, section and key names: ASCII letters fold to one
+// case.
+bool SameNameIgnoringCase(std::string_view a, std::string_view b);
 
 } // namespace platform

@@ -37,22 +37,6 @@ std::string_view Trim(std::string_view text) {
     return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
 }
 
-char FoldCase(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldCase(a[i]) != FoldCase(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 enum class FileState { Missing, Read, Unusable };
 
 // Reads a whole regular file. Anything else at the path (a folder, a pipe, a device) is
@@ -135,7 +119,7 @@ Lookup Find(std::string_view text, std::string_view section, std::string_view ke
                 return found;
             }
             const std::string_view name = Trim(line.substr(1, line.find(']') - 1));
-            if (!found.section_found && SameName(name, section)) {
+            if (!found.section_found && SameNameIgnoringCase(name, section)) {
                 found.section_found = inside = true;
                 found.section_begin = begin;
                 found.key_insert = next;
@@ -146,7 +130,7 @@ Lookup Find(std::string_view text, std::string_view section, std::string_view ke
             // request is the harmless "0".
             const std::size_t equals = line.find('=');
             if (!line.starts_with(';') && equals != std::string_view::npos && !found.key_found &&
-                SameName(Trim(line.substr(0, equals)), key)) {
+                SameNameIgnoringCase(Trim(line.substr(0, equals)), key)) {
                 found.key_found = true;
                 found.key_begin = begin;
                 found.key_end = end;

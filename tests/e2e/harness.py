@@ -231,23 +231,6 @@ def goertzel(samples, start, length, frequency):
     return (s1 * s1 + s2 * s2 - coefficient * s1 * s2) / max(length, 1) ** 2
 
 
-def onsets(samples, threshold=2000, gap=0.5):
-    """Sample offsets where sound starts after at least `gap` seconds of quiet."""
-    found, quiet_since = [], -RATE * gap
-    for i in range(0, len(samples), 64):
-        if max(abs(x) for x in samples[i:i + 64]) >= threshold:
-            if i - quiet_since >= RATE * gap:
-                found.append(i)
-            quiet_since = i + 64
-    return found
-
-
-def dominant_hour(samples, start, seconds=0.2):
-    length = int(RATE * seconds)
-    powers = [goertzel(samples, start + 441, length, tone_frequency(h)) for h in range(12)]
-    return max(range(12), key=lambda h: powers[h])
-
-
 def settings_path(folder):
     return os.path.join(folder, "Velmorin.ini")
 
