@@ -71,3 +71,18 @@ TEST_F(WindowsTest, AboutPaintsThenPlaysTheTuneAndOkClosesIt) {
     fake::Click(frmSetting, "cmdAbout");
     EXPECT_EQ(fake::SequencerCalls(), tune);
 }
+
+// SendMciCommand gives the reply on success and MCI's error text, never an empty text, when the
+// command fails.
+TEST_F(WindowsTest, SendMciCommandReturnsTheReplyOrTheErrorText) {
+    const std::string folder_with_blank = (folder_ / "Program Files").string();
+    std::filesystem::create_directory(folder_with_blank);
+    std::ofstream(folder_with_blank + "/ABOUT.MID") << "MThd";
+    EXPECT_EQ(Module1::SendMciCommand("open \"" + folder_with_blank +
+                                      "/ABOUT.MID\" type sequencer alias about"),
+              "1");
+    EXPECT_EQ(Module1::SendMciCommand("close about"), "");
+    const std::string error = Module1::SendMciCommand("close video9");
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(error.find('\0'), std::string::npos);
+}
