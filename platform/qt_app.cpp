@@ -21,6 +21,10 @@ Backend& State() {
 
 namespace {
 
+QString Title() {
+    return QString::fromUtf8(AppTitle().data(), static_cast<qsizetype>(AppTitle().size()));
+}
+
 bool HasDisplay() {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
         if (const char* value = std::getenv(name); value != nullptr && *value) {
@@ -56,7 +60,7 @@ int Run(const Form& startup, int argc, char** argv) {
     qInstallMessageHandler(nullptr);
     // The host window stays loaded, hidden, for the life of the process.
     QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setApplicationName(QString::fromUtf8(AppTitle().data()));
+    QApplication::setApplicationName(qt::Title());
     // The About text asks for a Japanese proportional gothic; where it is not installed, the
     // IPA gothic that the setup installs stands in.
     QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"),
@@ -73,8 +77,8 @@ void DoEvents() {
 
 void MessageBox(std::string_view text) {
     const std::string shown(text.substr(0, text.find('\0')));
-    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(AppTitle().data()),
-                    QString::fromStdString(shown), QMessageBox::Ok);
+    QMessageBox box(QMessageBox::NoIcon, qt::Title(), QString::fromStdString(shown),
+                    QMessageBox::Ok);
     box.exec();
 }
 
