@@ -41,15 +41,6 @@ Window* Find(const platform::Form& form) {
     return it == State().windows.end() ? nullptr : &it->second;
 }
 
-void RunHandler(const platform::Form& form, std::string_view event) {
-    for (const platform::Handler& handler : form.handlers) {
-        if (handler.event == event) {
-            handler.run();
-            return;
-        }
-    }
-}
-
 // Runs a handler as the event loop would, recording an end of the process.
 template <typename F> void Dispatch(F&& handler) {
     if (State().ended) {
@@ -71,7 +62,7 @@ Window& Load(const platform::Form& form) {
     for (const platform::ControlLayout& control : form.layout.controls) {
         window.texts[control.name] = control.text;
     }
-    RunHandler(form, "Form_Load");
+    platform::RunHandler(form, "Form_Load");
     return window;
 }
 
@@ -86,7 +77,7 @@ void Tick() {
         }
     }
     for (const auto& [form, event] : timers) {
-        Dispatch([&] { RunHandler(*form, event); });
+        Dispatch([&] { platform::RunHandler(*form, event); });
     }
 }
 
@@ -142,7 +133,7 @@ void Click(const platform::Form& form, std::string_view control) {
         throw std::logic_error("click on a window that is not loaded");
     }
     const std::string event = std::string(control) + "_Click";
-    Dispatch([&] { RunHandler(form, event); });
+    Dispatch([&] { platform::RunHandler(form, event); });
 }
 
 bool Ended() {
@@ -205,7 +196,7 @@ void Unload(const Form& form) {
     if (fake::Find(form) == nullptr) {
         return;
     }
-    fake::RunHandler(form, "Form_Unload");
+    platform::RunHandler(form, "Form_Unload");
     fake::State().windows.erase(&form);
 }
 

@@ -67,6 +67,16 @@ struct Form {
     std::vector<Handler> handlers;
 };
 
+// What every backend does with an event: calls the form's handler of that name, if it has one.
+inline void RunHandler(const Form& form, std::string_view event) {
+    for (const Handler& handler : form.handlers) {
+        if (handler.event == event) {
+            handler.run();
+            return;
+        }
+    }
+}
+
 struct TimeOfDay {
     int hour = 0; // 0 to 23, local time
     int minute = 0;

@@ -48,8 +48,6 @@ Backend& State();
 // Loads the start-up form, showing it only when its layout says so.
 void LoadStartupForm(const Form& form);
 
-// Calls the form's handler for an event ("cmdQuit_Click"), if it has one.
-void RunHandler(const Form& form, std::string_view event);
 QPixmap Picture(const std::string& name);
 
 // Calls its handler every period, on a grid of the wall clock: just after each multiple of the

@@ -182,15 +182,6 @@ void FormWindow::closeEvent(QCloseEvent* event) {
     Unload(form);
 }
 
-void RunHandler(const Form& form, std::string_view event) {
-    for (const Handler& handler : form.handlers) {
-        if (handler.event == event) {
-            handler.run();
-            return;
-        }
-    }
-}
-
 QPixmap Picture(const std::string& name) {
     return QPixmap(QStringLiteral(":/pictures/") + QString::fromStdString(name));
 }
@@ -217,7 +208,7 @@ void Unload(const Form& form) {
     if (window == nullptr) {
         return;
     }
-    qt::RunHandler(form, "Form_Unload");
+    RunHandler(form, "Form_Unload");
     State().loaded.erase(&form);
     window->timers.clear();
     window->hide();
