@@ -1,5 +1,7 @@
 // Draws the program's pictures: the icon (32 x 32, 16 colours), the control window's background
-// (252 x 250, 256 colours) and a larger rendering of the icon for the desktop entry.
+// (252 x 250, 256 colours), a larger rendering of the icon for the desktop entry, and the icon
+// in full colour at every size a desktop theme or a Windows icon file asks for
+// (icons/velmorin-<size>.png, each drawn at its size rather than scaled).
 // Usage: make_pictures <pictures_dir> <program_dir>
 //
 // Everything is drawn with QPainter on plain QImages, so no display and no font is needed, and
@@ -19,6 +21,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <numbers>
+#include <string>
 #include <vector>
 
 namespace {
@@ -374,8 +377,14 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(pictures, ec);
     std::filesystem::create_directories(program, ec);
 
-    const bool ok = Save(ToIconPalette(DrawIcon(32)), pictures / "icon.png") &&
-                    Save(ToIndexed(DrawBackground(), 256), pictures / "setting.png") &&
-                    Save(DrawIcon(128), program / "velmorin.png");
+    std::filesystem::create_directories(pictures / "icons", ec);
+
+    bool ok = Save(ToIconPalette(DrawIcon(32)), pictures / "icon.png") &&
+              Save(ToIndexed(DrawBackground(), 256), pictures / "setting.png") &&
+              Save(DrawIcon(128), program / "velmorin.png");
+    for (const int size : {16, 32, 48, 64, 128, 256}) {
+        ok = ok && Save(DrawIcon(size), pictures / "icons" /
+                                            ("velmorin-" + std::to_string(size) + ".png"));
+    }
     return ok ? 0 : 1;
 }

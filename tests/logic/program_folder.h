@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/fake.h"
+#include "platform/fake/fake.h"
 #include "shared/Module1.h"
 
 #include <filesystem>

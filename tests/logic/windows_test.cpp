@@ -1,5 +1,5 @@
 #include "app/frmMain.h"
-#include "platform/fake_sequencer.h"
+#include "platform/fake/fake_sequencer.h"
 #include "program_folder.h"
 #include "windows/frmAbout.h"
 #include "windows/frmSetting.h"

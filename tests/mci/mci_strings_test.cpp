@@ -1,7 +1,7 @@
 // The MCI command strings against the recording sequencer: what the program sends, what a
 // caller gets back, and what happens to everything else.
 
-#include "platform/fake_sequencer.h"
+#include "platform/fake/fake_sequencer.h"
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>

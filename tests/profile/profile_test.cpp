@@ -1,5 +1,5 @@
 #include "platform/platform.h"
-#include "platform/posix_path.h"
+#include "platform/portable/posix_path.h"
 
 #include <gtest/gtest.h>
 

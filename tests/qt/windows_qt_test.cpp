@@ -4,7 +4,7 @@
 // sets it up (font substitution, screen resolution, running-copy check).
 
 #include "platform/platform.h"
-#include "platform/qt_backend.h"
+#include "platform/qt/qt_backend.h"
 #include "windows/frmAbout.h"
 #include "windows/frmSetting.h"
 

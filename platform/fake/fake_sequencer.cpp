@@ -1,7 +1,7 @@
-#include "platform/fake_sequencer.h"
+#include "platform/fake/fake_sequencer.h"
 
-#include "platform/posix_path.h"
-#include "platform/sequencer.h"
+#include "platform/portable/posix_path.h"
+#include "platform/portable/sequencer.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "platform/posix_instance.h"
+#include "platform/portable/posix_instance.h"
 
 #include <cstdlib>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
-#include "platform/posix_path.h"
-#include "platform/sdl_audio.h"
-#include "platform/sequencer.h"
+#include "platform/portable/posix_path.h"
+#include "platform/portable/sdl_audio.h"
+#include "platform/portable/sequencer.h"
 
 #include <SDL.h>
 #include <fluidsynth.h>

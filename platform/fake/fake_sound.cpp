@@ -1,4 +1,4 @@
-#include "platform/fake.h"
+#include "platform/fake/fake.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/posix_path.h"
+#include "platform/portable/posix_path.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

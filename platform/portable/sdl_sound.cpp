@@ -4,8 +4,8 @@
 // a grace period has passed with nothing new started.
 
 #include "platform/platform.h"
-#include "platform/posix_path.h"
-#include "platform/sdl_audio.h"
+#include "platform/portable/posix_path.h"
+#include "platform/portable/sdl_audio.h"
 
 #include <SDL.h>
 #include <SDL_mixer.h>

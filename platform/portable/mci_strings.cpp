@@ -1,5 +1,5 @@
 #include "platform/platform.h"
-#include "platform/sequencer.h"
+#include "platform/portable/sequencer.h"
 
 #include <algorithm>
 #include <mutex>

@@ -1,5 +1,5 @@
-#include "platform/posix_instance.h"
-#include "platform/qt_backend.h"
+#include "platform/portable/posix_instance.h"
+#include "platform/qt/qt_backend.h"
 
 #include <QApplication>
 #include <QFont>

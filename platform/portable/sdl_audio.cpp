@@ -1,4 +1,4 @@
-#include "platform/sdl_audio.h"
+#include "platform/portable/sdl_audio.h"
 
 #include <SDL.h>
 #include <mutex>

@@ -4,7 +4,7 @@
 // the quit request never sees a half-written value.
 
 #include "platform/platform.h"
-#include "platform/posix_path.h"
+#include "platform/portable/posix_path.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
