@@ -1,7 +1,7 @@
 # The two commands of the README. Both install what is missing, then build.
 JOBS ?= $(shell nproc)
 
-.PHONY: run test build setup setup-test
+.PHONY: run test build setup setup-test windows setup-windows
 
 run: build
 	cd build/Velmorin && ./velmorin
@@ -13,6 +13,8 @@ test: setup-test
 	cmake --build build-san -j $(JOBS)
 	ctest --test-dir build-san -LE e2e --output-on-failure
 	ctest --test-dir build -L e2e --output-on-failure
+	$(MAKE) windows WINDOWS_FLAGS=-DVELMORIN_WERROR=ON
+	ctest --test-dir build-win --output-on-failure
 
 build: setup
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -22,4 +24,17 @@ setup:
 	scripts/setup.sh
 
 setup-test:
-	scripts/setup.sh --test
+	scripts/setup.sh --test --windows
+
+# The Windows program, cross-built with mingw-w64 into build-win/ and packed as a zip. The tools
+# that make the sounds, the tune and the pictures run here, so they come from the host build.
+windows: setup-windows
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j $(JOBS) --target make_chimes make_tune make_pictures
+	cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+		-DCMAKE_BUILD_TYPE=Release -DVELMORIN_HOST_TOOLS=$(CURDIR)/build/tools $(WINDOWS_FLAGS)
+	cmake --build build-win -j $(JOBS)
+	cd build-win && cpack -G ZIP
+
+setup-windows:
+	scripts/setup.sh --windows

@@ -125,8 +125,8 @@ TimeOfDay Now();
 // Why the last Windows function of this thread failed, as a sentence (errno, GetLastError).
 std::string LastErrorText();
 
-// Windows functions, with the meaning of their Win32 namesakes. Texts are UTF-8 on Linux and
-// the ANSI code page on Windows.
+// Windows functions, with the meaning of their Win32 namesakes. Texts are UTF-8 on every
+// platform; the Windows backend converts them to UTF-16 and calls the W functions.
 
 std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
                                        const char* default_value, char* buffer, std::uint32_t size,

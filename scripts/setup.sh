@@ -10,8 +10,38 @@ packages=(
     # run: the General MIDI soundfont for the About tune and a Japanese font for its text
     timgm6mb-soundfont fonts-ipafont-gothic fontconfig
 )
-if [ "${1:-}" = "--test" ]; then
-    packages+=(xvfb xauth xdotool x11-utils faketime imagemagick sox python3)
+for flag in "$@"; do
+    case "$flag" in
+    --test)
+        packages+=(xvfb xauth xdotool x11-utils faketime imagemagick sox python3)
+        ;;
+    --windows)
+        # The Windows build (cross compiler, icon and bitmap tools, CPack's zip) and its tests
+        # under wine (locales for the non-ASCII folder cases, pefile for the version block,
+        # the IPA proportional gothic standing in for the About text's face).
+        packages+=(g++-mingw-w64-x86-64-posix icoutils imagemagick zip wine wine64 locales
+                   python3 python3-pefile xvfb xauth x11-utils faketime fonts-ipafont-gothic)
+        ;;
+    esac
+done
+
+# The wine tests run the program under a Japanese and a Western UTF-8 locale.
+ensure_locales() {
+    local wanted=(en_US.UTF-8 ja_JP.UTF-8) absent=()
+    for l in "${wanted[@]}"; do
+        locale -a 2>/dev/null | grep -qix "${l/UTF-8/utf8}" || absent+=("$l")
+    done
+    [ ${#absent[@]} -eq 0 ] && return 0
+    for l in "${absent[@]}"; do
+        $sudo sed -i "s/^# *\(${l} UTF-8\)/\1/" /etc/locale.gen
+        grep -q "^${l} UTF-8" /etc/locale.gen || echo "${l} UTF-8" | $sudo tee -a /etc/locale.gen >/dev/null
+    done
+    $sudo locale-gen >/dev/null
+}
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
 fi
 
 missing=()
@@ -20,13 +50,10 @@ for p in "${packages[@]}"; do
         missing+=("$p")
     fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "Installing: ${missing[*]}"
-sudo=""
-if [ "$(id -u)" -ne 0 ]; then
-    sudo="sudo"
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+case " $* " in *" --windows "*) ensure_locales ;; esac

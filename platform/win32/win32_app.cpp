@@ -1,0 +1,168 @@
+#include "platform/win32/win32_backend.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+
+namespace platform {
+
+namespace win32 {
+
+Backend& State() {
+    static Backend backend;
+    return backend;
+}
+
+namespace {
+
+bool RegisterWindowClass() {
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof window_class;
+    window_class.style = CS_HREDRAW | CS_VREDRAW;
+    window_class.lpfnWndProc = FormProc;
+    window_class.hInstance = State().instance;
+    window_class.hIcon = LoadIconW(State().instance, MAKEINTRESOURCEW(1));
+    window_class.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
+    window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    window_class.lpszClassName = WindowClassName();
+    return RegisterClassExW(&window_class) != 0;
+}
+
+// A mutex in the session's namespace: the system drops it with its last holder, however the
+// process ends, so a copy that was killed leaves nothing stale behind.
+bool RegisterRunningCopy() {
+    SetLastError(ERROR_SUCCESS);
+    State().running_copy = CreateMutexW(nullptr, FALSE, L"Local\\Velmorin-RunningCopy");
+    return State().running_copy != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+// Messages of a visible form go through the dialog manager first, for Tab and the arrow keys.
+void Dispatch(MSG& message) {
+    const HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
+    if (root != nullptr && IsWindowVisible(root) && IsDialogMessageW(root, &message)) {
+        return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+}
+
+} // namespace
+
+void NoDisplay() {
+    // A GUI program has no console on Windows; where it has one (wine from a terminal, a
+    // redirected start) the reason is written there.
+    std::fputs("velmorin: cannot create a window: no display (start it in a desktop session)\n",
+               stderr);
+    std::fflush(stderr);
+    ExitProcess(1);
+}
+
+} // namespace win32
+
+using win32::State;
+
+// The command line is not read: the program takes no arguments, and every path it uses comes
+// from the wide-character functions.
+int Run(const Form& startup, int, char**) {
+    State().instance = GetModuleHandleW(nullptr);
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    if (!win32::RegisterWindowClass()) {
+        win32::NoDisplay();
+    }
+    State().another_copy_running = win32::RegisterRunningCopy();
+    win32::LoadStartupForm(startup);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        win32::Dispatch(message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+void DoEvents() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            // The loop in Run ends the process; the pass only hands the request on.
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
+        win32::Dispatch(message);
+    }
+}
+
+void MessageBox(std::string_view text) {
+    const std::wstring shown = win32::Wide(text.substr(0, text.find('\0')));
+    MessageBoxW(nullptr, shown.c_str(), win32::Wide(AppTitle()).c_str(), MB_OK | MB_SETFOREGROUND);
+}
+
+std::string ProgramFolder() {
+    // Long paths included: the buffer grows until the whole name fits.
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            return ".";
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    size_t end = path.find_last_of(L'\\');
+    if (end == std::wstring::npos) {
+        return ".";
+    }
+    // A drive root keeps its separator: "C:\".
+    if (end == 2 && path[1] == L':') {
+        ++end;
+    }
+    path.resize(end);
+    return win32::Utf8(path);
+}
+
+std::string_view PathSeparator() {
+    return "\\";
+}
+
+bool AnotherCopyRunning() {
+    return State().another_copy_running;
+}
+
+std::string_view AppTitle() {
+    return "Velmorin";
+}
+
+TimeOfDay Now() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return {now.wHour, now.wMinute, now.wSecond};
+}
+
+void End() {
+    std::fflush(nullptr);
+    ExitProcess(0);
+}
+
+std::string LastErrorText() {
+    const DWORD error = GetLastError();
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string sentence;
+    if (length > 0 && text != nullptr) {
+        sentence = win32::Utf8(std::wstring_view(text, length));
+    }
+    LocalFree(text);
+    // The caller adds its own full stop.
+    while (!sentence.empty() && (sentence.back() == '\n' || sentence.back() == '\r' ||
+                                 sentence.back() == ' ' || sentence.back() == '.')) {
+        sentence.pop_back();
+    }
+    return sentence.empty() ? "error " + std::to_string(error) : sentence;
+}
+
+} // namespace platform

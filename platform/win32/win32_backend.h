@@ -1,0 +1,89 @@
+#pragma once
+
+// State of the Win32 backend, shared by its files and kept in one struct.
+
+#include "platform/platform.h"
+
+// platform.h first: the Windows headers define SND_ASYNC and friends as macros, which would
+// otherwise rewrite the names it declares.
+#include <windows.h>
+
+#include <mmsystem.h>
+
+// The Windows headers map MessageBox to MessageBoxW; the platform function keeps its name.
+#undef MessageBox
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform::win32 {
+
+struct Control {
+    const ControlLayout* layout = nullptr;
+    HWND hwnd = nullptr;
+};
+
+// A timer laid on the wall-clock grid: just after each multiple of its period since the epoch.
+struct AlignedTimer {
+    std::string event;
+    int period_ms = 0;
+    UINT_PTR id = 0;
+    std::int64_t due_ms = 0;
+};
+
+// A loaded form: its top-level window, built from the layout at the window's DPI.
+struct FormWindow {
+    const Form* form = nullptr;
+    HWND hwnd = nullptr;
+    UINT dpi = 96;
+    std::vector<Control> controls;
+    std::vector<AlignedTimer> timers;
+    HFONT message_font = nullptr;
+    std::vector<HFONT> fonts;
+    std::vector<HICON> icons;
+    HBITMAP background = nullptr;
+
+    ~FormWindow();
+};
+
+struct Backend {
+    HINSTANCE instance = nullptr;
+    std::map<const Form*, std::unique_ptr<FormWindow>> loaded;
+    HANDLE running_copy = nullptr;
+    bool another_copy_running = false;
+};
+
+Backend& State();
+
+// UTF-8 in the program, UTF-16 in every Windows call. Invalid UTF-8 becomes U+FFFD rather than
+// failing, so a bad byte in a path costs at most that file.
+std::wstring Wide(std::string_view text);
+std::string Utf8(std::wstring_view text);
+// Copies a UTF-8 text into a caller's buffer of `size` bytes, cut at a character boundary and
+// terminated; returns the bytes copied.
+std::uint32_t CopyOut(std::string_view text, char* buffer, std::uint32_t size);
+// A path that the multimedia functions open on every system: the path itself when it is plain
+// ASCII, else its short form when the volume has one. Wine's PlaySoundW and MCI narrow paths to
+// the ANSI code page, so a folder like "Zoë 時報" opens nothing there; Windows itself needs no
+// help but is served the same file either way.
+std::wstring MultimediaPath(const std::wstring& path);
+
+const wchar_t* WindowClassName();
+LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+FormWindow* Find(const Form& form);
+// Loads the start-up form, showing it only when its layout says so.
+void LoadStartupForm(const Form& form);
+// A window could not be made: with no display this is where a program on wine ends up.
+[[noreturn]] void NoDisplay();
+
+std::int64_t WallClockMs();
+void StartTimers(FormWindow& window);
+void FireTimer(FormWindow& window, UINT_PTR id);
+// After a clock change or a resume, every timer is laid on the grid again.
+void RealignTimers();
+
+} // namespace platform::win32

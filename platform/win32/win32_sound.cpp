@@ -1,0 +1,18 @@
+#include "platform/win32/win32_backend.h"
+
+namespace platform {
+
+// SND_FILENAME | SND_ASYNC as the program asks: Windows reads the file while it plays and
+// plays its default sound for a file that is missing.
+bool PlaySoundA(const char* sound, void* module, std::uint32_t flags) {
+    if (sound == nullptr) {
+        return ::PlaySoundW(nullptr, static_cast<HMODULE>(module), flags) != 0;
+    }
+    std::wstring name = win32::Wide(sound);
+    if (flags & SND_FILENAME) {
+        name = win32::MultimediaPath(name);
+    }
+    return ::PlaySoundW(name.c_str(), static_cast<HMODULE>(module), flags) != 0;
+}
+
+} // namespace platform
