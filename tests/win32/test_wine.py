@@ -1,0 +1,156 @@
+"""The real velmorin.exe from the zip's folder under wine, on Xvfb with a faked clock, watched
+from outside: the files it opens (inotify), the settings file it writes, the windows it maps."""
+
+import math
+import os
+import tempfile
+import time
+import unittest
+
+import winelib
+from winelib import benchlib, harness
+
+SETTINGS = "[Form]\r\nQuit=0\r\n"
+# Files opened besides the sounds: the program itself (wine maps it), the settings file, and
+# the folder (wine lists it to find a file).
+ROUTINE = {"velmorin.exe", "Velmorin.ini", "."}
+HOUR = 15
+
+
+def offset_to(seconds_before):
+    """A whole-second clock offset that puts the faked clock `seconds_before` a 15:00:00 UTC,
+    so the hour's sound is 03.WAV."""
+    now = time.time()
+    target = math.floor(now / 86400) * 86400 + HOUR * 3600 - seconds_before
+    return round(target - now), target + seconds_before
+
+
+def titled(display, title):
+    return [w for w in harness.mapped_windows(display) if w["title"] == title]
+
+
+def setUpModule():
+    global DISPLAY, SCRATCH, READY
+    SCRATCH = tempfile.TemporaryDirectory(prefix="velmorin-wine-run-")
+    READY = winelib.ready_prefix(SCRATCH.name)
+    DISPLAY = harness.Display()
+
+
+def tearDownModule():
+    DISPLAY.close()
+    SCRATCH.cleanup()
+
+
+class WineTest(unittest.TestCase):
+    def setUp(self):
+        self.session = winelib.WineSession(DISPLAY, READY)
+        self.addCleanup(self.session.close)
+
+    def chime_at_three(self, folder, lang):
+        """Starts a copy before 15:00:00 and returns the files it opened up to 15:00:09.6."""
+        offset, hour = offset_to(6)
+        with benchlib.Watch(folder, offset) as watch:
+            copy = self.session.start(folder, offset=offset, lang=lang)
+            opens = winelib.opens_until(watch, ROUTINE, hour + 9.6, offset)
+        return copy, [(name, at - hour) for name, at in opens]
+
+    def assert_chimed_at_three(self, opens):
+        self.assertTrue(opens, "no sound file was opened")
+        self.assertEqual({name for name, _ in opens}, {"03.WAV"}, opens)
+        for second in (0, 8):
+            late = [at - second for _, at in opens if second <= at < second + 1]
+            self.assertTrue(late, f"03.WAV not opened at 15:00:0{second}: {opens}")
+            self.assertLess(late[0], 0.25, f"15:00:0{second} open came late: {opens}")
+        self.assertTrue(all(0 <= at < 1 or 8 <= at < 9 for _, at in opens), opens)
+
+    def quit_and_time(self, folder, copy):
+        watch = harness.ExitWatch(copy)
+        time.sleep(0.3)
+        written = time.monotonic()
+        harness.write_quit(folder, 1)
+        ended = watch.wait(timeout=5)
+        self.assertIsNotNone(ended, "Quit=1 did not stop the copy")
+        return ended - written
+
+    def test_first_copy_is_hidden_chimes_at_the_hour_and_obeys_a_quit_request(self):
+        folder = self.session.program_folder()
+        copy, opens = self.chime_at_three(folder, "en_US.UTF-8")
+        self.assertEqual(harness.read_text(harness.settings_path(folder)), SETTINGS)
+        self.assertEqual(titled(DISPLAY, "Velmorin"), [], "the first copy shows a window")
+        self.assert_chimed_at_three(opens)
+        self.assertIsNone(copy.poll())
+        latency = self.quit_and_time(folder, copy)
+        print(f"\nquit latency under wine: {1000 * latency:.0f} ms")
+        # One tick of 800 ms, and the process's own end under wine.
+        self.assertLess(latency, 1.0)
+        self.assertEqual(copy.returncode, 0)
+
+    def test_a_folder_named_in_any_script_works_in_a_japanese_and_a_western_locale(self):
+        for lang in ("ja_JP.UTF-8", "en_US.UTF-8"):
+            with self.subTest(lang=lang):
+                folder = self.session.program_folder("Zoë 時報 " + lang[:2])
+                copy, opens = self.chime_at_three(folder, lang)
+                self.assertEqual(harness.read_text(harness.settings_path(folder)), SETTINGS)
+                self.assert_chimed_at_three(opens)
+                self.quit_and_time(folder, copy)
+
+    def test_second_copy_control_window_about_and_alarm_quit(self):
+        folder = self.session.program_folder()
+        first = self.session.start(folder)
+        self.assertTrue(harness.wait_for(lambda: harness.quit_value(folder) == "0", 20))
+        harness.write_quit(folder, 7)
+        second = self.session.start(folder)
+        shown = harness.wait_for(lambda: titled(DISPLAY, "Velmorin"), 20)
+        self.assertTrue(shown, "the second copy shows no control window")
+        self.assertEqual(harness.quit_value(folder), "0")
+        control = shown[0]
+        # No window manager: the X window is the client area, at the layout's twips at 96 DPI,
+        # and the outer size centred leaves it below the centre by half the missing title bar.
+        self.assertEqual((control["width"], control["height"]), (253, 248))
+        self.assertLessEqual(abs(control["x"] - (DISPLAY.width - 253) / 2), 2)
+        self.assertLessEqual(abs(control["y"] - (DISPLAY.height - 248) / 2 - 9), 12)
+        harness.save_window(DISPLAY, control["id"],
+                            artifact("wine-control-window.png"))
+
+        harness.click(DISPLAY, control["id"], 192, 41)  # About
+        about = harness.wait_for(lambda: titled(DISPLAY, "Velmorinについて"), 10)
+        self.assertTrue(about, "About opened no window")
+        about = about[0]
+        self.assertEqual((about["width"], about["height"]), (288, 165))
+        # The tune cannot play here: MCI fails within milliseconds and the failure is not shown.
+        time.sleep(1.5)
+        path = artifact("wine-about-window.png")
+        harness.save_window(DISPLAY, about["id"], path)
+        image = harness.window_pixels(DISPLAY, about["id"])
+        # Five lines of text, two of them Japanese, in the label's rectangle.
+        self.assertGreater(harness.dark_pixels(image, 57, 18, 184, 91), 400, path)
+        titles = sorted(w["title"] for w in harness.mapped_windows(DISPLAY))
+        self.assertEqual(titles, ["Velmorin", "Velmorinについて"])
+
+        harness.click(DISPLAY, about["id"], 143, 135)  # OK
+        self.assertTrue(harness.wait_for(lambda: not titled(DISPLAY, "Velmorinについて"), 10),
+                        "OK did not close the About window")
+        harness.click(DISPLAY, control["id"], 96, 173)  # Alarm Quit: the window responds again
+        for copy in (second, first):
+            self.assertIsNotNone(harness.ExitWatch(copy).wait(timeout=5),
+                                 "Alarm Quit did not end every copy")
+        self.assertEqual(harness.quit_value(folder), "1")
+
+    def test_without_a_display_it_says_so_and_exits(self):
+        folder = self.session.program_folder()
+        copy = self.session.start(folder, display=False, limit=30)
+        _, error = copy.communicate(timeout=40)
+        self.assertNotEqual(copy.returncode, 124, "it hung without a display")
+        self.assertNotEqual(copy.returncode, 0)
+        self.assertIn(b"no display", error)
+
+
+def artifact(name):
+    folder = os.environ.get("VELMORIN_ARTIFACTS") or os.path.join(
+        os.path.dirname(os.path.abspath(winelib.PROGRAM_DIR)), "test-artifacts")
+    os.makedirs(folder, exist_ok=True)
+    return os.path.join(folder, name)
+
+
+if __name__ == "__main__":
+    unittest.main()

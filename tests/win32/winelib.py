@@ -1,0 +1,144 @@
+"""Runs the Windows program under wine for the tests and the benchmark: a ready wine prefix
+made once per test run and copied for every case, and copies of the program folder started
+with their own prefix, locale and faked clock. Every wine call is bounded by `timeout`.
+
+Run as a script with a folder, this file makes the ready prefix there."""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "bench"))
+
+import benchlib  # noqa: E402  (the folder watch)
+import harness  # noqa: E402  (Xvfb, windows, clicks, the quit request)
+
+PROGRAM_DIR = os.environ.get("VELMORIN_WIN_PROGRAM_DIR", "")
+ZIP = os.environ.get("VELMORIN_WIN_ZIP", "")
+READY_PREFIX = os.environ.get("VELMORIN_WINE_PREFIX", "")
+FONT_SUBSTITUTES = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes"
+
+
+def wine_environment(prefix, extra=None):
+    env = {
+        "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+        "HOME": os.path.dirname(prefix),
+        "WINEPREFIX": prefix,
+        "WINEDEBUG": "-all",
+        "WINEDLLOVERRIDES": "winemenubuilder.exe=d",
+        "LANG": "en_US.UTF-8",
+        "TZ": "UTC",
+    }
+    env.update(extra or {})
+    return {k: v for k, v in env.items() if v is not None}
+
+
+def wine(prefix, *command, limit=60, env=None):
+    return subprocess.run(["timeout", "-k", "5", str(limit)] + list(command),
+                          env=wine_environment(prefix, env), stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL, preexec_fn=harness.die_with_test)
+
+
+def make_ready_prefix(prefix):
+    """A booted prefix in which the About text's face is the IPA proportional gothic, as a
+    Japanese Windows has its own; the Western locale keeps the registry tool's argument whole."""
+    shutil.rmtree(prefix, ignore_errors=True)
+    os.makedirs(os.path.dirname(prefix) or ".", exist_ok=True)
+    if wine(prefix, "wineboot", "-i", limit=180).returncode != 0:
+        raise RuntimeError("wineboot failed: is wine installed (scripts/setup.sh --windows)?")
+    wine(prefix, "wine", "reg", "add", FONT_SUBSTITUTES, "/v", "ＭＳ Ｐゴシック", "/t",
+         "REG_SZ", "/d", "IPAPGothic", "/f")
+    wine(prefix, "wineserver", "-w", limit=60)
+    return prefix
+
+
+class WineSession:
+    """One test case: a copy of the ready prefix, a scratch folder, and the copies it started.
+    Closing it ends them, their wineserver and the prefix."""
+
+    def __init__(self, display, ready_prefix):
+        self.display = display
+        self.root = tempfile.mkdtemp(prefix="velmorin-wine-")
+        self.prefix = os.path.join(self.root, "prefix")
+        subprocess.run(["cp", "-a", ready_prefix, self.prefix], check=True)
+        self.copies = []
+
+    def program_folder(self, name="Velmorin"):
+        """The zip's Velmorin folder as a user unpacks it, renamed to `name`; without a zip,
+        the build's program folder."""
+        folder = os.path.join(self.root, name)
+        if os.path.isfile(ZIP):
+            unpacked = tempfile.mkdtemp(dir=self.root)
+            with zipfile.ZipFile(ZIP) as archive:
+                archive.extractall(unpacked)
+            os.rename(os.path.join(unpacked, "Velmorin"), folder)
+            os.rmdir(unpacked)
+            return folder
+        if not os.path.isfile(os.path.join(PROGRAM_DIR, "velmorin.exe")):
+            raise RuntimeError("no zip in VELMORIN_WIN_ZIP and no velmorin.exe in "
+                               "VELMORIN_WIN_PROGRAM_DIR: run make windows first")
+        os.mkdir(folder)
+        for entry in os.listdir(PROGRAM_DIR):
+            if entry == "velmorin.exe" or entry.endswith((".WAV", ".MID")):
+                shutil.copy(os.path.join(PROGRAM_DIR, entry), folder)
+        return folder
+
+    def start(self, folder, offset=None, lang="en_US.UTF-8", display=True, limit=120):
+        """Starts velmorin.exe in its folder; offset is a whole number of seconds added to the
+        clock (libfaketime; NO_FAKE_STAT keeps wine from seeing its prefix as changed)."""
+        extra = {"LANG": lang, "LC_ALL": lang,
+                 "DISPLAY": self.display.name if display else None}
+        if offset is not None:
+            extra.update({"LD_PRELOAD": harness.FAKETIME_LIB, "FAKETIME": "%+d" % offset,
+                          "NO_FAKE_STAT": "1"})
+        process = subprocess.Popen(
+            ["timeout", "-k", "5", str(limit), "wine", os.path.join(folder, "velmorin.exe")],
+            cwd=folder, env=wine_environment(self.prefix, extra), stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE, preexec_fn=harness.die_with_test)
+        self.copies.append(process)
+        return process
+
+    def close(self):
+        for process in self.copies:
+            if process.poll() is None:
+                process.kill()
+            process.wait()
+            process.stdout.close()
+            process.stderr.close()
+        wine(self.prefix, "wineserver", "-k", limit=20)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.close()
+
+
+def ready_prefix(scratch):
+    """The prefix the test run made (VELMORIN_WINE_PREFIX), or one made now in scratch."""
+    if READY_PREFIX and os.path.isfile(os.path.join(READY_PREFIX, "system.reg")):
+        return READY_PREFIX
+    return make_ready_prefix(os.path.join(scratch, "ready-prefix"))
+
+
+def opens_until(watch, ignored, until, offset):
+    """The files opened in the watched folder, other than the ignored names, until the faked
+    epoch time `until`, as (name, faked epoch time)."""
+    found = []
+    while True:
+        event = watch.next(until - (time.time() + offset))
+        if event is None:
+            return found
+        if event[0] == "open" and event[1] not in ignored:
+            found.append((event[1], event[2]))
+
+
+if __name__ == "__main__":
+    make_ready_prefix(os.path.abspath(sys.argv[1]))
