@@ -2,7 +2,7 @@
 made once per test run and copied for every case, and copies of the program folder started
 with their own prefix, locale and faked clock. Every wine call is bounded by `timeout`.
 
-Run as a script with a folder, this file makes the ready prefix there."""
+Run as a script, it makes the ready prefix or runs a test program under wine (see the end)."""
 
 import os
 import shutil
@@ -140,5 +140,24 @@ def opens_until(watch, ignored, until, offset):
             found.append((event[1], event[2]))
 
 
+def run_in_copy(ready, command, limit=300):
+    """Runs one Windows program to its end in a copy of the ready prefix; its exit status."""
+    with tempfile.TemporaryDirectory(prefix="velmorin-wine-") as root:
+        prefix = os.path.join(root, "prefix")
+        subprocess.run(["cp", "-a", ready, prefix], check=True)
+        try:
+            return subprocess.run(["timeout", "-k", "5", str(limit), "wine"] + command,
+                                  env=wine_environment(prefix),
+                                  preexec_fn=harness.die_with_test).returncode
+        finally:
+            wine(prefix, "wineserver", "-k", limit=20)
+
+
 if __name__ == "__main__":
-    make_ready_prefix(os.path.abspath(sys.argv[1]))
+    # winelib.py prepare FOLDER: makes the ready prefix there.
+    # winelib.py run PROGRAM [ARGS]: runs a test program under wine in a copy of it.
+    if sys.argv[1] == "prepare":
+        make_ready_prefix(os.path.abspath(sys.argv[2]))
+    else:
+        with tempfile.TemporaryDirectory(prefix="velmorin-wine-run-") as scratch:
+            sys.exit(run_in_copy(ready_prefix(scratch), sys.argv[2:]))
