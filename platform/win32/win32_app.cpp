@@ -93,7 +93,9 @@ void DoEvents() {
 
 void MessageBox(std::string_view text) {
     const std::wstring shown = win32::Wide(text.substr(0, text.find('\0')));
-    MessageBoxW(nullptr, shown.c_str(), win32::Wide(AppTitle()).c_str(), MB_OK | MB_SETFOREGROUND);
+    // Task-modal: every window of the program waits for the OK, as the other backends do.
+    MessageBoxW(nullptr, shown.c_str(), win32::Wide(AppTitle()).c_str(),
+                MB_OK | MB_TASKMODAL | MB_SETFOREGROUND);
 }
 
 std::string ProgramFolder() {

@@ -94,7 +94,9 @@ class WineTest(unittest.TestCase):
                 self.assert_chimed_at_three(opens)
                 self.quit_and_time(folder, copy)
 
-    def test_second_copy_control_window_about_and_alarm_quit(self):
+    def two_copies(self, dpi=96):
+        """A first copy and a second one; returns them, their folder and the control window,
+        checked for its size and place."""
         folder = self.session.program_folder()
         first = self.session.start(folder)
         self.assertTrue(harness.wait_for(lambda: harness.quit_value(folder) == "0", 20))
@@ -104,11 +106,31 @@ class WineTest(unittest.TestCase):
         self.assertTrue(shown, "the second copy shows no control window")
         self.assertEqual(harness.quit_value(folder), "0")
         control = shown[0]
-        # No window manager: the X window is the client area, at the layout's twips at 96 DPI,
-        # and the outer size centred leaves it below the centre by half the missing title bar.
-        self.assertEqual((control["width"], control["height"]), (253, 248))
-        self.assertLessEqual(abs(control["x"] - (DISPLAY.width - 253) / 2), 2)
-        self.assertLessEqual(abs(control["y"] - (DISPLAY.height - 248) / 2 - 9), 12)
+        # No window manager: the X window is the client area, at the layout's twips at the
+        # screen's DPI, and the outer size centred leaves it below the centre by half the
+        # missing title bar.
+        size = (harness.twips_to_pixels(3795, dpi), harness.twips_to_pixels(3720, dpi))
+        self.assertEqual((control["width"], control["height"]), size)
+        self.assertLessEqual(abs(control["x"] - (DISPLAY.width - size[0]) / 2), 2)
+        self.assertLessEqual(abs(control["y"] - (DISPLAY.height - size[1]) / 2 - dpi / 10), dpi / 8)
+        return first, second, folder, control
+
+    def alarm_quit(self, control, folder, dpi, *copies):
+        harness.click(DISPLAY, control["id"], harness.twips_to_pixels(1470, dpi),
+                      harness.twips_to_pixels(2600, dpi))
+        for copy in copies:
+            self.assertIsNotNone(harness.ExitWatch(copy).wait(timeout=5),
+                                 "Alarm Quit did not end every copy")
+        self.assertEqual(harness.quit_value(folder), "1")
+
+    def test_windows_take_their_twips_size_at_144_dpi(self):
+        self.session.set_dpi(144)
+        first, second, folder, control = self.two_copies(144)
+        harness.save_window(DISPLAY, control["id"], artifact("wine-control-window-144dpi.png"))
+        self.alarm_quit(control, folder, 144, second, first)
+
+    def test_second_copy_control_window_about_and_alarm_quit(self):
+        first, second, folder, control = self.two_copies()
         harness.save_window(DISPLAY, control["id"],
                             artifact("wine-control-window.png"))
 
@@ -130,11 +152,8 @@ class WineTest(unittest.TestCase):
         harness.click(DISPLAY, about["id"], 143, 135)  # OK
         self.assertTrue(harness.wait_for(lambda: not titled(DISPLAY, "Velmorinについて"), 10),
                         "OK did not close the About window")
-        harness.click(DISPLAY, control["id"], 96, 173)  # Alarm Quit: the window responds again
-        for copy in (second, first):
-            self.assertIsNotNone(harness.ExitWatch(copy).wait(timeout=5),
-                                 "Alarm Quit did not end every copy")
-        self.assertEqual(harness.quit_value(folder), "1")
+        # The control window responds again.
+        self.alarm_quit(control, folder, 96, second, first)
 
     def test_without_a_display_it_says_so_and_exits(self):
         folder = self.session.program_folder()

@@ -69,6 +69,12 @@ class WineSession:
         subprocess.run(["cp", "-a", ready_prefix, self.prefix], check=True)
         self.copies = []
 
+    def set_dpi(self, dpi):
+        """The screen's DPI as the Display control panel sets it, for the copies started next."""
+        wine(self.prefix, "wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels",
+             "/t", "REG_DWORD", "/d", str(dpi), "/f")
+        wine(self.prefix, "wineserver", "-w")
+
     def program_folder(self, name="Velmorin"):
         """The zip's Velmorin folder as a user unpacks it, renamed to `name`; without a zip,
         the build's program folder."""
