@@ -38,7 +38,7 @@ set_source_files_properties(${WIN32_RESOURCES_DIR}/velmorin.rc PROPERTIES
 add_executable(velmorin WIN32 app/main.cpp ${WIN32_RESOURCES_DIR}/velmorin.rc)
 target_link_libraries(velmorin PRIVATE velmorin_logic velmorin_win32)
 # One file to copy: no DLL of the compiler's runtime beside it.
-target_link_options(velmorin PRIVATE -static -mwindows)
+target_link_options(velmorin PRIVATE -static -mwindows $<$<CONFIG:Release>:-s>)
 set_target_properties(velmorin PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROGRAM_DIR})
 add_dependencies(velmorin program_data)
 
