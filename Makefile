@@ -9,7 +9,9 @@ run: build
 test: setup-test
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORIN_WERROR=ON
 	cmake --build build -j $(JOBS)
-	cmake -S . -B build-san -DCMAKE_BUILD_TYPE=Debug -DVELMORIN_SANITIZE=ON -DVELMORIN_WERROR=ON
+	# The sanitizer build uses Clang, so a construct only GCC accepts fails here.
+	CC=clang CXX=clang++ cmake -S . -B build-san -DCMAKE_CXX_COMPILER=clang++ \
+		-DCMAKE_BUILD_TYPE=Debug -DVELMORIN_SANITIZE=ON -DVELMORIN_WERROR=ON
 	cmake --build build-san -j $(JOBS)
 	ctest --test-dir build-san -LE e2e --output-on-failure
 	ctest --test-dir build -L e2e --output-on-failure

@@ -30,11 +30,9 @@ constexpr std::uint32_t kMissingParameter = 273;
 constexpr std::uint32_t kUnsupportedFunction = 274;
 constexpr std::uint32_t kFileNotFound = 275;
 constexpr std::uint32_t kExtensionNotFound = 281;
-constexpr std::uint32_t kDuplicateAlias = 289;
 constexpr std::uint32_t kMissingDeviceName = 292;
 constexpr std::uint32_t kNoClosingQuote = 294;
 constexpr std::uint32_t kDeviceNotInstalled = 306;
-constexpr std::uint32_t kSeqPortInUse = 337;
 
 struct Result {
     std::uint32_t code = 0;
