@@ -1,7 +1,9 @@
 # The two commands of the README. Both install what is missing, then build.
 JOBS ?= $(shell nproc)
 
-.PHONY: run test build setup setup-test
+AUTOSTART ?= 1
+
+.PHONY: run test build setup setup-test install uninstall
 
 run: build
 	cd build/Velmorin && ./velmorin
@@ -15,6 +17,14 @@ test: setup-test
 	cmake --build build-san -j $(JOBS)
 	ctest --test-dir build-san -LE e2e --output-on-failure
 	ctest --test-dir build -L e2e --output-on-failure
+
+# For the current user, no root: the program folder under ~/.local/share, a command, a menu
+# entry, icons and (unless AUTOSTART=0) a login entry; then it starts the time signal.
+install: build
+	AUTOSTART=$(AUTOSTART) scripts/install.sh install build/Velmorin build/pictures/icons
+
+uninstall:
+	scripts/install.sh uninstall
 
 build: setup
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo

@@ -12,7 +12,7 @@ packages=(
 )
 if [ "${1:-}" = "--test" ]; then
     packages+=(xvfb xauth xdotool x11-utils faketime imagemagick sox python3 clang
-               libclang-rt-14-dev)
+               libclang-rt-14-dev desktop-file-utils)
 fi
 
 missing=()

@@ -90,11 +90,12 @@ class Session:
                            tone_seconds)
         return folder
 
-    def start(self, folder, fake_start=None, capture=None, env=None, user=None):
+    def start(self, folder, fake_start=None, capture=None, env=None, user=None, command=None):
         """Starts the program in its folder. fake_start is an epoch time the faked clock
         starts near; it is shifted by whole seconds so every copy agrees on the fractions, and
         the shift is kept as process.fake_offset (faked time = real time + offset). A name
-        given None in env is left out of the environment."""
+        given None in env is left out of the environment. command replaces the folder's
+        executable (a desktop entry's Exec line)."""
         environment = {
             "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
             "HOME": self.root,
@@ -112,7 +113,7 @@ class Session:
             environment["FAKETIME"] = "%+d" % offset
         environment.update(env or {})
         environment = {k: v for k, v in environment.items() if v is not None}
-        command = [os.path.join(folder, "velmorin")]
+        command = command or [os.path.join(folder, "velmorin")]
         if user is not None:
             command = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"] + command
         process = subprocess.Popen(command, cwd=folder, env=environment,
