@@ -26,7 +26,7 @@ def die_with_test():
 
 
 class Display:
-    """An Xvfb server on a free display number, with no window manager."""
+    # An Xvfb server on a free display number, with no window manager.
 
     def __init__(self, width=1280, height=1024):
         read, write = os.pipe()
@@ -58,8 +58,8 @@ class Display:
 
 
 class Session:
-    """A user session: a display, a runtime folder of its own (so the running-copy check sees
-    only this test's copies) and a scratch folder for program folders and captures."""
+    # A user session: a display, a runtime folder of its own (so the running-copy check sees
+    # only this test's copies) and a scratch folder for program folders and captures.
 
     def __init__(self, display):
         self.display = display
@@ -69,8 +69,7 @@ class Session:
         self.copies = []
 
     def program_folder(self, name="Velmorin", tones=False, tone_seconds=1.0):
-        """A fresh copy of the built program folder without a settings file. With tones, each
-        hour's sound is a sine whose frequency names the hour, so a capture tells which played."""
+        # With tones, each hour's sound is a sine whose frequency names the hour.
         if not os.path.isfile(os.path.join(PROGRAM_DIR, "velmorin")):
             raise RuntimeError(f"no program in VELMORIN_PROGRAM_DIR={PROGRAM_DIR!r}")
         folder = os.path.join(self.root, name)
@@ -80,10 +79,9 @@ class Session:
         return folder
 
     def start(self, folder, fake_start=None, capture=None, env=None, user=None, command=None):
-        """Starts the program in its folder. fake_start is an epoch time the faked clock starts
-        near, shifted by whole seconds so every copy agrees on the fractions; the shift is kept
-        as process.fake_offset. A name given None in env is left out of the environment.
-        command replaces the folder's executable (a desktop entry's Exec line)."""
+        # fake_start: an epoch time the faked clock starts near, shifted by whole seconds so
+        # that copies agree on the fractions (process.fake_offset). A name given None in env is
+        # left out; command replaces the folder's executable (a desktop entry's Exec line).
         environment = {
             "PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.root,
             "DISPLAY": self.display.name, "XDG_RUNTIME_DIR": self.runtime, "TZ": "UTC",
@@ -131,8 +129,7 @@ def next_hour_minus(seconds):
 
 
 def same_clock(offset_seconds):
-    """A fake_start for Session.start that gives every copy started with it the same faked
-    clock: now shifted by a whole number of seconds."""
+    # A fake_start that gives every copy started with it the same faked clock.
     return time.time() + round(offset_seconds)
 
 
@@ -159,7 +156,7 @@ def settings_path(folder):
 
 
 def write_quit(folder, value):
-    """Writes the quit request the way another copy does: whole file, in one rename."""
+    # Whole file, in one rename, the way another copy writes it.
     with open(settings_path(folder) + ".writing", "wb") as f:
         f.write(f"[Form]\r\nQuit={value}\r\n".encode())
     os.replace(settings_path(folder) + ".writing", settings_path(folder))
@@ -182,7 +179,6 @@ def file_size(path):
 
 
 def processes_under(folder):
-    """Ids of the processes whose executable lies under `folder`."""
     prefix, found = os.path.realpath(folder) + os.sep, []
     for entry in filter(str.isdigit, os.listdir("/proc")):
         try:
@@ -194,8 +190,7 @@ def processes_under(folder):
 
 
 class ExitWatch:
-    """Notes the moment a process ends from a thread blocked in wait(), so the time does not
-    depend on how often a test polls."""
+    # The moment a process ends, from a thread blocked in wait(): it does not depend on polling.
 
     def __init__(self, process):
         self.ended_at = None
@@ -236,12 +231,11 @@ def _stereo(path):
 
 
 def read_capture(path, channels=2):
-    """The captured stream's left channel."""
     return _stereo(path)[::channels]
 
 
 def read_capture_peaks(path):
-    """The louder channel, sample by sample: a tune panned to one side is heard there."""
+    # The louder channel, sample by sample: a tune panned to one side is heard there.
     samples = _stereo(path)
     return [max(abs(left), abs(right)) for left, right in zip(samples[::2], samples[1::2])]
 
@@ -253,7 +247,6 @@ def _loud_blocks(samples, threshold, block=64):
 
 
 def sound_spans(samples, threshold=2000, gap=0.1, block=64):
-    """(start, end) sample offsets of the stretches of sound, split at quiet of `gap` s."""
     spans = []
     for start, end in _loud_blocks(samples, threshold, block):
         if spans and start - spans[-1][1] < RATE * gap:
@@ -264,13 +257,12 @@ def sound_spans(samples, threshold=2000, gap=0.1, block=64):
 
 
 def audible_span(samples, threshold=100, block=64):
-    """First and last sample offsets of sound above the threshold, or None in silence."""
     blocks = list(_loud_blocks(samples, threshold, block))
     return (blocks[0][0], blocks[-1][0] + block) if blocks else None
 
 
 def dominant_frequency(samples, start, candidates, seconds=0.2):
-    """The candidate with the most power (Goertzel) in a window just after `start`."""
+    # Goertzel: the power of one frequency, in a window just after `start`.
     length = int(RATE * seconds)
 
     def power(frequency):
@@ -283,9 +275,9 @@ def dominant_frequency(samples, start, candidates, seconds=0.2):
 
 
 class CaptureTimeline:
-    """Follows the growth of a capture file against the wall clock. SDL's disk driver writes
-    each mixed buffer as it is made, so the first moment the file reached a sample tells when
-    that sample left the mixer, however the driver's pace drifts."""
+    # The growth of a capture file against the wall clock. SDL's disk driver writes each mixed
+    # buffer as it is made, so the first moment the file reached a sample tells when that sample
+    # left the mixer, however the driver's pace drifts.
 
     def __init__(self, path, channels=2):
         self.path, self.frame_bytes, self.points = path, 2 * channels, []
@@ -306,8 +298,7 @@ class CaptureTimeline:
 
 
 def wait_until_still(path, quiet=1.0, timeout=60):
-    """Waits until a growing file has not grown for `quiet` seconds; returns the time it last
-    grew (time.monotonic) and its size."""
+    # Returns when (time.monotonic) the file last grew, and its size.
     size, grew = file_size(path), time.monotonic()
     deadline = grew + timeout
     while time.monotonic() < deadline and time.monotonic() - grew < quiet:
@@ -325,15 +316,12 @@ def _x(display, *command):
 
 
 def windows_of(display, process, visible=True):
-    """The X window ids that a process has mapped."""
     shown = ["--onlyvisible"] if visible else []
     found = _x(display, "xdotool", "search", *shown, "--pid", str(process.pid)).stdout
     return [int(w) for w in found.split()]
 
 
 def window_info(display, window):
-    """Title, map state and geometry of one window as xwininfo tells them: x, y of its top
-    left on the screen, and its own width and height."""
     text = _x(display, "xwininfo", "-id", str(window)).stdout
     title = re.search(r'Window id: \S+ "(.*)"', text)
     info = {"id": window, "title": title and title.group(1),
@@ -347,7 +335,6 @@ def window_info(display, window):
 
 
 def mapped_windows(display):
-    """Every mapped top-level window on the screen, whoever made it."""
     text = _x(display, "xwininfo", "-root", "-children").stdout
     found = [window_info(display, int(w, 16)) for w in re.findall(r"^\s+(0x[0-9a-f]+)", text,
                                                                    re.M)]
@@ -378,7 +365,6 @@ def move_window(display, window, x, y):
 
 
 def window_pixels(display, window):
-    """The window's content as (width, height, RGB bytes)."""
     data = subprocess.run(["import", "-display", display.name, "-window", str(window), "ppm:-"],
                           capture_output=True, check=True).stdout
     header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+\d+\s", data)
@@ -387,7 +373,6 @@ def window_pixels(display, window):
 
 
 def dark_pixels(image, left, top, width, height, below=100):
-    """How many pixels in a part of an image are darker than `below`, as text is."""
     image_width, _, data = image
     count = 0
     for y in range(top, top + height):
@@ -397,8 +382,7 @@ def dark_pixels(image, left, top, width, height, below=100):
 
 
 def artifact_path(name):
-    """Where a test keeps a file for people to look at: VELMORIN_ARTIFACTS, else
-    test-artifacts beside the program folder."""
+    # Files for people to look at: VELMORIN_ARTIFACTS, else test-artifacts by the program.
     folder = os.environ.get("VELMORIN_ARTIFACTS") or os.path.join(
         os.path.dirname(os.path.abspath(PROGRAM_DIR)), "test-artifacts")
     os.makedirs(folder, exist_ok=True)

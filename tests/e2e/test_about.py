@@ -1,5 +1,6 @@
-"""The About window, opened from the control window of a second copy: painted before its tune,
-the tune heard to its end while the control window waits, and OK."""
+"""The control window of a second copy and the About window opened from it: where they show,
+the About text painted before its tune, the tune heard to its end while the control window
+waits, and OK."""
 
 import os
 import struct
@@ -17,50 +18,32 @@ RELEASE_ALLOWANCE = 3.0
 
 
 def tune_span(path):
-    """Seconds from the first note-on to the last note event of a standard MIDI file, read the
-    way a sequencer plays it: ticks of all tracks merged, tempo changes applied."""
+    """Seconds from the first note-on to the last note event of the tune, tempo changes
+    applied. The build writes one track with a status byte on every event; anything else is
+    refused rather than misread."""
     with open(path, "rb") as f:
         data = f.read()
-    assert data[:4] == b"MThd", f"{path} is not a standard MIDI file"
-    header, _, tracks, division = struct.unpack(">IHHH", data[4:14])
-    events, at = [], 8 + header
-    for _ in range(tracks):
-        length = struct.unpack(">I", data[at + 4:at + 8])[0]
-        body, at, i, tick, status = data[at + 8:at + 8 + length], at + 8 + length, 0, 0, 0
-
-        def number():
-            nonlocal i
-            value = 0
-            while body[i] & 0x80:
-                value, i = value << 7 | body[i] & 0x7F, i + 1
-            value, i = value << 7 | body[i], i + 1
-            return value
-
-        while i < len(body):
-            tick += number()
-            if body[i] >= 0x80:  # else running status
-                status, i = body[i], i + 1
-            if status == 0xFF:
-                kind, i = body[i], i + 1
-                size = number()
-                if kind == 0x51:
-                    events.append((tick, "tempo", int.from_bytes(body[i:i + size], "big")))
-                i += size
-            elif status in (0xF0, 0xF7):
-                i += number()
-            else:
-                size = 1 if status & 0xF0 in (0xC0, 0xD0) else 2
-                if status & 0xF0 in (0x80, 0x90):
-                    events.append((tick, "note", status & 0xF0 == 0x90 and body[i + 1] > 0))
-                i += size
-    tempo, tick, seconds, first, last = 500000, 0, 0.0, None, None
-    for event_tick, kind, value in sorted(events, key=lambda event: event[0]):
-        seconds, tick = seconds + (event_tick - tick) * tempo / 1e6 / division, event_tick
-        if kind == "tempo":
-            tempo = value
+    assert data[:4] == b"MThd" and data[8:12] == b"\0\0\0\1", f"{path}: not one MIDI track"
+    division, body = struct.unpack(">H", data[12:14])[0], data[22:]
+    at, seconds, tempo, first, last = 0, 0.0, 500000, None, None
+    while at < len(body):
+        delta = 0
+        while True:
+            delta, at = delta << 7 | body[at] & 0x7F, at + 1
+            if body[at - 1] < 0x80:
+                break
+        seconds += delta * tempo / 1e6 / division
+        status = body[at]
+        assert status & 0x80 and status not in (0xF0, 0xF7), f"{path}: unexpected event"
+        if status == 0xFF:
+            kind, size = body[at + 1], body[at + 2]
+            tempo = int.from_bytes(body[at + 3:at + 3 + size], "big") if kind == 0x51 else tempo
+            at += 3 + size
         else:
-            first = seconds if value and first is None else first
-            last = seconds
+            if status & 0xF0 in (0x80, 0x90):
+                first = seconds if first is None and status & 0xF0 == 0x90 else first
+                last = seconds
+            at += 2 if status & 0xF0 in (0xC0, 0xD0) else 3
     return last - first
 
 
@@ -79,6 +62,13 @@ class AboutWindowTest(unittest.TestCase):
     def click(self, window, left, top, width, height):
         harness.click(self.display, window["id"], self.pixels(left + width // 2),
                       self.pixels(top + height // 2))
+
+    def assert_centred(self, window, width, height):
+        # With no window manager there is no frame: the window's own rectangle is its outer one.
+        self.assertEqual((window["width"], window["height"]),
+                         (self.pixels(width), self.pixels(height)))
+        self.assertLessEqual(abs(window["x"] - (self.display.width - window["width"]) / 2), 1)
+        self.assertLessEqual(abs(window["y"] - (self.display.height - window["height"]) / 2), 1)
 
     def window_titled(self, title):
         return next((w for w in harness.mapped_windows(self.display) if w["title"] == title),
@@ -114,17 +104,28 @@ class AboutWindowTest(unittest.TestCase):
         offset = harness.next_hour_minus(1800) - time.time()
         first = self.session.start(folder, fake_start=harness.same_clock(offset))
         self.assertTrue(harness.wait_for(lambda: harness.quit_value(folder) == "0", 10))
+        # A value that is no quit request, so only the second copy's start-up can turn it to 0.
+        harness.write_quit(folder, 7)
         second = self.session.start(folder, fake_start=harness.same_clock(offset),
                                     capture=self.capture)
+
+        # The second copy shows one control window, centred, after clearing the request.
         control = harness.wait_for(lambda: self.window_titled("Velmorin"), 10)
         self.assertIsNotNone(control, "the second copy shows no control window")
+        self.assertEqual(harness.quit_value(folder), "0")
+        time.sleep(0.5)
+        self.assertEqual([w["id"] for w in harness.mapped_windows(self.display)],
+                         harness.windows_of(self.display, second))
+        self.assert_centred(control, 3795, 3720)
+        harness.save_window(self.display, control["id"], harness.artifact_path("control-window.png"))
+        image = harness.window_pixels(self.display, control["id"])
+        self.assertGreater(harness.dark_pixels(image, self.pixels(1470) - 30,
+                                               self.pixels(2602) - 8, 60, 16), 20,
+                           "the Alarm Quit button shows no caption")
 
         self.click(control, 2880, 405, 600, 420)
         about = self.about_when_the_tune_plays()
-        self.assertEqual((about["width"], about["height"]),
-                         (self.pixels(4320), self.pixels(2475)))
-        self.assertLessEqual(abs(about["x"] - (self.display.width - about["width"]) / 2), 1)
-        self.assertLessEqual(abs(about["y"] - (self.display.height - about["height"]) / 2), 1)
+        self.assert_centred(about, 4320, 2475)
         # The tune holds the event thread: whatever is on the screen now was painted before it.
         growing = harness.file_size(self.capture)
         harness.save_window(self.display, about["id"], harness.artifact_path("about-window.png"))

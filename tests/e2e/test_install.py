@@ -92,7 +92,9 @@ class InstallTest(unittest.TestCase):
                                    capture_output=True, text=True)
         self.assertEqual((validated.returncode, validated.stdout + validated.stderr), (0, ""))
 
-        # At login: the time signal runs hidden. From the menu: the control window.
+        # At login: the time signal runs hidden, and a request left by an earlier run does not
+        # stop it. From the menu: the control window.
+        harness.write_quit(self.folder, 1)
         first = self.start_entry(autostart)
         self.assertTrue(harness.wait_settings(self.folder, CLEAN), "the time signal did not start")
         second = self.start_entry(menu)

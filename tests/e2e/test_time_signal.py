@@ -1,6 +1,7 @@
-"""The resident time signal as a user meets it: the real program under Xvfb, its settings file
-shared with other processes, the running-copy check, and the hour's sound captured from the
-audio device while the clock is faked to just before a full hour."""
+"""The resident time signal as a user meets it: the real program under Xvfb, the running-copy
+check, a start without a display, and the hour's sound captured from the audio device while the
+clock is faked to just before a full hour. A quit request written by another process is obeyed
+in the Alarm Quit and install tests."""
 
 import math
 import os
@@ -47,16 +48,6 @@ class DisplayTest(unittest.TestCase):
 
 
 class StartupTest(DisplayTest):
-    def test_a_first_copy_clears_a_stale_request_and_shows_no_window(self):
-        folder = self.session.program_folder()
-        # A request left behind by an earlier run must not stop the next copy.
-        harness.write_quit(folder, 1)
-        copy = self.started(folder)
-        time.sleep(SETTLE)
-        self.assertIsNone(copy.poll(), "a stale Quit=1 stopped the new copy")
-        self.assertEqual(harness.read_text(harness.settings_path(folder)), CLEAN)
-        self.assertEqual(self.visible(copy), [])
-
     def test_without_a_display_it_exits_with_one_line(self):
         folder = self.session.program_folder()
         unused = next(f":{n}" for n in range(900, 1000)
@@ -87,27 +78,6 @@ class StartupTest(DisplayTest):
         time.sleep(SETTLE)
         self.assertIsNone(d.poll())
         self.assertEqual(self.visible(d), [], "D saw copies that had been killed")
-
-
-class QuitRequestTest(DisplayTest):
-    def test_only_a_request_of_one_ends_the_copy_within_a_tick(self):
-        folder = self.session.program_folder()
-        copy = self.started(folder)
-        watch = harness.ExitWatch(copy)
-        harness.write_quit(folder, "yes")
-        time.sleep(SETTLE)
-        self.assertIsNone(copy.poll(), "Quit=yes stopped the copy")
-        # Written just after a tick, the request waits nearly a whole period to be read.
-        now = time.time()
-        target = math.ceil(now / TICK) * TICK + 0.03
-        time.sleep(target - now + (TICK if target - now < 0.05 else 0))
-        written = time.monotonic()
-        harness.write_quit(folder, " 1 ")
-        ended = watch.wait(timeout=3)
-        self.assertIsNotNone(ended, "Quit=1 did not stop the copy")
-        self.assertEqual(copy.returncode, 0)
-        self.assertLess(ended - written, 1.0)
-        report(f"quit latency, written just after a tick: {1000 * (ended - written):.0f} ms")
 
 
 class ChimeTest(DisplayTest):
