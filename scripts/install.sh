@@ -15,15 +15,14 @@ entries=()
 declare -A installed_sum=()
 
 # Ids of the copies running from the installed folder; after an upgrade a running copy's
-# executable reads as " (deleted)".
+# executable reads as " (deleted)". Glob characters in the path are escaped for -lname.
 running() {
-    local proc target
-    for proc in /proc/[0-9]*; do
-        target=$(readlink "$proc/exe" 2>/dev/null) || continue
-        if [ "$target" = "$exe" ] || [ "$target" = "$exe (deleted)" ]; then
-            echo "${proc#/proc/}"
-        fi
-    done
+    local pattern
+    # shellcheck disable=SC2001 # a bracket expression, which ${var//} cannot take portably
+    pattern=$(sed 's/[][*?\\]/\\&/g' <<<"$exe")
+    # Processes that end meanwhile, or belong to other users, cannot be read: no matter.
+    { find /proc/[0-9]*/exe -maxdepth 0 \( -lname "$pattern" -o -lname "$pattern (deleted)" \) \
+        -printf '%h\n' 2>/dev/null || true; } | cut -d/ -f3
 }
 
 sum() { sha256sum <"$1" | cut -d' ' -f1; }
@@ -113,6 +112,16 @@ install() {
     ln -sfn "$exe" "$link.new"
     mv -Tf "$link.new" "$link"
     entries+=("link - $link")
+    # A file the last install put down and this one did not (AUTOSTART=0 now) goes.
+    local entry path
+    declare -A listed=()
+    for entry in "${entries[@]}"; do
+        read -r _ _ path <<<"$entry"
+        listed[$path]=1
+    done
+    for file in "${!installed_sum[@]}"; do
+        [ -n "${listed[$file]:-}" ] || { rm -f "$file" && echo "Removed $file"; }
+    done
     printf '%s\n' "${entries[@]}" >"$manifest.new"
     mv -f "$manifest.new" "$manifest"
 
@@ -140,7 +149,13 @@ uninstall() {
         [ -z "$(running)" ] && break
         sleep 0.1
     done
-    [ -z "$(running)" ] || echo "A copy from $folder still runs (process $(running | xargs))."
+    # A copy busy in its About window reads the request only when the tune ends.
+    local stuck
+    mapfile -t stuck < <(running)
+    if [ ${#stuck[@]} -gt 0 ]; then
+        kill "${stuck[@]}" 2>/dev/null || true
+        echo "Stopped process ${stuck[*]}, which had not ended on the quit request within 2 s."
+    fi
     mapfile -t entries <"$manifest"
     rm -f "$folder"/.Velmorin.ini.*.tmp "$folder/Velmorin.ini" "$manifest"
     echo "Removed $folder/Velmorin.ini"
@@ -154,8 +169,8 @@ uninstall() {
             rm -f "$path" && echo "Removed $path"
         fi
     done
-    if [ -d "$folder" ]; then
-        rmdir "$folder" 2>/dev/null && echo "Removed $folder/" || true
+    if [ -d "$folder" ] && rmdir "$folder" 2>/dev/null; then
+        echo "Removed $folder/"
     fi
 }
 

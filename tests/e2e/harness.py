@@ -2,6 +2,7 @@
 audio stream, for the end-to-end tests."""
 
 import array
+import contextlib
 import ctypes
 import math
 import os
@@ -104,17 +105,12 @@ class Session:
 
     def close(self):
         for process in self.copies:
-            if process.poll() is None:
-                process.kill()
-            process.wait()
-            process.stdout.close()
-            process.stderr.close()
+            process.kill()
+            process.communicate()
         # Anything still running from this session's folders was started by a test here.
         for pid in processes_under(self.root):
-            try:
+            with contextlib.suppress(ProcessLookupError):
                 os.kill(pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
         shutil.rmtree(self.root, ignore_errors=True)
 
     def __enter__(self):
