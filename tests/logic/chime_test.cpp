@@ -62,32 +62,19 @@ TEST_F(ChimeTest, TheLatchAndTheHourTestAtTheirEdges) {
     EXPECT_TRUE(fake::Sounds().empty());
 }
 
-// Only the first 15 bytes of the value are read; a request ends the copy before it chimes.
+// Only the first 15 bytes of the value are read. The request is read before the hour is
+// tested, so a copy asked to quit on the tick that starts the hour ends silently.
 TEST_F(ChimeTest, OnlyANumberEqualToOneIsAQuitRequest) {
+    const std::string cut = "1" + std::string(15, ' ') + "x";
     const std::pair<std::string, bool> table[] = {
-        {"1", true},
-        {"01", true},
-        {"1.0", true},
-        {"1e0", true},
-        {" 1 ", true},
-        {"+1", true},
-        {"1.5", false},
-        {"0", false},
-        {"-1", false},
-        {"yes", false},
-        {"1x", false},
-        {"", false},
-        {"inf", false},
-        {"nan", false},
-        {"0x1", false},
-        {"1 1", false},
-        {".", false},
-        {"e1", false},
-        {"1" + std::string(15, ' ') + "x", true},
+        {"1", true},    {"01", true},   {"1.0", true},  {"1e0", true},  {" 1 ", true},
+        {"+1", true},   {cut, true},    {"1.5", false}, {"0", false},   {"-1", false},
+        {"yes", false}, {"1x", false},  {"", false},    {"inf", false}, {"nan", false},
+        {"0x1", false}, {"1 1", false}, {".", false},   {"e1", false},
     };
     for (const auto& [value, quits] : table) {
         Restart();
-        fake::SetClock(14, 59, 59, 100);
+        fake::SetClock(14, 59, 59, 900);
         fake::Start(frmMain);
         WriteIni(value);
         fake::Advance(2000);
