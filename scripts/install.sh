@@ -157,11 +157,13 @@ uninstall() {
         echo "Stopped process ${stuck[*]}, which had not ended on the quit request within 2 s."
     fi
     mapfile -t entries <"$manifest"
-    rm -f "$folder"/.Velmorin.ini.*.tmp "$folder/Velmorin.ini" "$manifest"
+    rm -f "$folder"/.Velmorin.ini.*.tmp "$folder/Velmorin.ini"
     echo "Removed $folder/Velmorin.ini"
+    # The manifest goes last, so an interrupted uninstall can be run again.
     local i kind checksum path
     for ((i = ${#entries[@]} - 1; i >= 0; i--)); do
         read -r kind checksum path <<<"${entries[i]}"
+        [ "$path" = "$folder" ] && rm -f "$manifest"
         if [ "$kind" = folder ]; then
             rmdir "$path" 2>/dev/null && echo "Removed $path/" ||
                 echo "Kept $path/: it holds files install did not put there."
@@ -169,6 +171,7 @@ uninstall() {
             rm -f "$path" && echo "Removed $path"
         fi
     done
+    rm -f "$manifest"
     if [ -d "$folder" ] && rmdir "$folder" 2>/dev/null; then
         echo "Removed $folder/"
     fi
