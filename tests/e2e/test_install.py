@@ -46,7 +46,9 @@ class InstallTest(unittest.TestCase):
         os.makedirs(os.path.join(self.config, "autostart"))
         with open(os.path.join(self.config, "autostart", "other.desktop"), "w") as f:
             f.write("not ours\n")
-        self.env = {"HOME": self.home, "XDG_DATA_HOME": self.data, "XDG_CONFIG_HOME": self.config}
+        self.env = {"HOME": self.home, "XDG_DATA_HOME": self.data, "XDG_CONFIG_HOME": self.config,
+                    "XDG_RUNTIME_DIR": self.session.runtime, "SDL_AUDIODRIVER": "disk",
+                    "SDL_DISKAUDIOFILE": os.devnull}
 
     def run_script(self, *arguments, display=True):
         env = {**os.environ, **self.env}
@@ -126,6 +128,15 @@ class InstallTest(unittest.TestCase):
         self.assertIn(f"Removed {menu}", said)
         self.assertEqual(snapshot(self.home), before)
         self.assertIn("nothing to remove", self.run_script("uninstall"))
+
+        # With a display and no copy running, install starts the time signal, hidden.
+        self.assertIn("Started", self.install())
+        self.assertTrue(harness.wait_settings(self.folder, CLEAN), "install started nothing")
+        self.assertEqual(len(harness.processes_under(self.folder)), 1)
+        self.assertEqual(harness.mapped_windows(self.display), [])
+        self.run_script("uninstall")
+        self.assertEqual(harness.processes_under(self.folder), [])
+        self.assertEqual(snapshot(self.home), before)
 
 
 if __name__ == "__main__":
