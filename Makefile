@@ -1,7 +1,9 @@
 # The two commands of the README. Both install what is missing, then build.
 JOBS ?= $(shell nproc)
 
-.PHONY: run test build setup setup-test windows setup-windows
+AUTOSTART ?= 1
+
+.PHONY: run test build setup setup-test install uninstall windows setup-windows
 
 run: build
 	cd build/Velmorin && ./velmorin
@@ -9,12 +11,22 @@ run: build
 test: setup-test
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORIN_WERROR=ON
 	cmake --build build -j $(JOBS)
-	cmake -S . -B build-san -DCMAKE_BUILD_TYPE=Debug -DVELMORIN_SANITIZE=ON -DVELMORIN_WERROR=ON
+	# The sanitizer build uses Clang, so a construct only GCC accepts fails here.
+	CC=clang CXX=clang++ cmake -S . -B build-san -DCMAKE_CXX_COMPILER=clang++ \
+		-DCMAKE_BUILD_TYPE=Debug -DVELMORIN_SANITIZE=ON -DVELMORIN_WERROR=ON
 	cmake --build build-san -j $(JOBS)
 	ctest --test-dir build-san -LE e2e --output-on-failure
 	ctest --test-dir build -L e2e --output-on-failure
 	$(MAKE) windows WINDOWS_FLAGS=-DVELMORIN_WERROR=ON
 	ctest --test-dir build-win --output-on-failure
+
+# For the current user, no root: the program folder under ~/.local/share, a command, a menu
+# entry, icons and (unless AUTOSTART=0) a login entry; then it starts the time signal.
+install: build
+	AUTOSTART=$(AUTOSTART) scripts/install.sh install build/Velmorin build/pictures/icons
+
+uninstall:
+	scripts/install.sh uninstall
 
 build: setup
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo

@@ -13,7 +13,8 @@ packages=(
 for flag in "$@"; do
     case "$flag" in
     --test)
-        packages+=(xvfb xauth xdotool x11-utils faketime imagemagick sox python3)
+        packages+=(xvfb xauth xdotool x11-utils faketime imagemagick sox python3 clang
+                   libclang-rt-14-dev desktop-file-utils)
         ;;
     --windows)
         # The Windows build (cross compiler, icon and bitmap tools, CPack's zip) and its tests

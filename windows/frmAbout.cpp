@@ -56,8 +56,7 @@ platform::WindowLayout Layout() {
          .top = 225,
          .width = 540,
          .height = 540,
-         .tab_index = 2,
-         .picture = "icon.png"},
+         .tab_index = 2},
         {.kind = ControlKind::Label,
          .name = "Label1",
          .left = 855,
@@ -76,6 +75,9 @@ platform::WindowLayout Layout() {
          .height = 465,
          .tab_index = 0},
     };
+    // Set apart from the list: GCC 12 at -O3 misreads the cleanup of a layout whose picture is
+    // initialized after its defaulted font and warns that the font may be used uninitialized.
+    window.controls[0].picture = "icon.png";
     return window;
 }
 

@@ -76,8 +76,10 @@ void Tick() {
             }
         }
     }
-    for (const auto& [form, event] : timers) {
-        Dispatch([&] { platform::RunHandler(*form, event); });
+    // A plain pair, not structured bindings: C++20 lets a lambda capture bindings, Clang 14
+    // does not yet.
+    for (const auto& timer : timers) {
+        Dispatch([&] { platform::RunHandler(*timer.first, timer.second); });
     }
 }
 

@@ -1,13 +1,14 @@
 """Runs the real program from its program folder under Xvfb, with a faked clock and a captured
-audio stream, for the end-to-end tests and the benchmarks."""
+audio stream, for the end-to-end tests."""
 
 import array
+import contextlib
 import ctypes
 import math
 import os
+import re
 import shutil
 import signal
-import struct
 import subprocess
 import tempfile
 import threading
@@ -17,33 +18,30 @@ import wave
 PROGRAM_DIR = os.environ.get("VELMORIN_PROGRAM_DIR", "")
 FAKETIME_LIB = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
 RATE = 44100
-PR_SET_PDEATHSIG = 1
 
 
 def die_with_test():
-    """Runs in a child before exec: if the test runner is killed (a CTest timeout), the kernel
-    kills Xvfb and every copy too, so nothing is left running."""
-    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+    # Runs in each child before exec: if CTest kills the test on a timeout, the kernel kills
+    # Xvfb and every copy with it (PR_SET_PDEATHSIG).
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)
 
 
 class Display:
-    """An Xvfb server on a free display number, with no window manager."""
+    # An Xvfb server on a free display number, with no window manager.
 
     def __init__(self, width=1280, height=1024):
         read, write = os.pipe()
         self.process = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write), "-screen", "0", f"{width}x{height}x24",
-             "-nolisten", "tcp", "-dpi", "96"],
-            pass_fds=[write], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-            preexec_fn=die_with_test)
+             "-nolisten", "tcp", "-dpi", "96"], pass_fds=[write], stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, preexec_fn=die_with_test)
         os.close(write)
         with os.fdopen(read) as pipe:
             number = pipe.readline().strip()
         if not number.isdigit():
             self.close()
             raise RuntimeError("Xvfb did not start (is the xvfb package installed?)")
-        self.name = ":" + number
-        self.width, self.height = width, height
+        self.name, self.width, self.height = ":" + number, width, height
 
     def close(self):
         self.process.terminate()
@@ -59,14 +57,10 @@ class Display:
     def __exit__(self, *_):
         self.close()
 
-    def screenshot(self, path):
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        subprocess.run(["import", "-display", self.name, "-window", "root", path], check=True)
-
 
 class Session:
-    """A user session: a display, a runtime folder of its own (so the running-copy check sees
-    only this test's copies) and a scratch folder for program folders and captures."""
+    # A user session: a display, a runtime folder of its own (so the running-copy check sees
+    # only this test's copies) and a scratch folder for program folders and captures.
 
     def __init__(self, display):
         self.display = display
@@ -76,65 +70,47 @@ class Session:
         self.copies = []
 
     def program_folder(self, name="Velmorin", tones=False, tone_seconds=1.0):
-        """A fresh copy of the built program folder, without any settings file a run in the
-        build folder left behind. With tones, each hour sound is replaced by a sine tone whose
-        frequency names the hour, so a capture tells which file played."""
+        # With tones, each hour's sound is a sine whose frequency names the hour.
         if not os.path.isfile(os.path.join(PROGRAM_DIR, "velmorin")):
-            raise RuntimeError(f"no program in VELMORIN_PROGRAM_DIR={PROGRAM_DIR!r}: build the "
-                               "velmorin target and point the variable at its folder")
+            raise RuntimeError(f"no program in VELMORIN_PROGRAM_DIR={PROGRAM_DIR!r}")
         folder = os.path.join(self.root, name)
         shutil.copytree(PROGRAM_DIR, folder, ignore=shutil.ignore_patterns("Velmorin.ini*"))
-        if tones:
-            for hour in range(12):
-                write_tone(os.path.join(folder, f"{hour:02d}.WAV"), tone_frequency(hour),
-                           tone_seconds)
+        for hour in range(12) if tones else ():
+            write_tone(os.path.join(folder, f"{hour:02d}.WAV"), tone_frequency(hour), tone_seconds)
         return folder
 
-    def start(self, folder, fake_start=None, capture=None, env=None, user=None):
-        """Starts the program in its folder. fake_start is an epoch time the faked clock
-        starts near; it is shifted by whole seconds so every copy agrees on the fractions, and
-        the shift is kept as process.fake_offset (faked time = real time + offset). A name
-        given None in env is left out of the environment."""
+    def start(self, folder, fake_start=None, capture=None, env=None, user=None, command=None):
+        # fake_start: an epoch time the faked clock starts near, shifted by whole seconds so
+        # that copies agree on the fractions (process.fake_offset). A name given None in env is
+        # left out; command replaces the folder's executable (a desktop entry's Exec line).
         environment = {
-            "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
-            "HOME": self.root,
-            "DISPLAY": self.display.name,
-            "XDG_RUNTIME_DIR": self.runtime,
-            "TZ": "UTC",
-            "LANG": "C.UTF-8",
-            "SDL_AUDIODRIVER": "disk",
+            "PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.root,
+            "DISPLAY": self.display.name, "XDG_RUNTIME_DIR": self.runtime, "TZ": "UTC",
+            "LANG": "C.UTF-8", "SDL_AUDIODRIVER": "disk",
             "SDL_DISKAUDIOFILE": capture or os.devnull,
         }
-        offset = 0
+        offset = 0 if fake_start is None else round(fake_start - time.time())
         if fake_start is not None:
-            offset = round(fake_start - time.time())
-            environment["LD_PRELOAD"] = FAKETIME_LIB
-            environment["FAKETIME"] = "%+d" % offset
+            environment.update(LD_PRELOAD=FAKETIME_LIB, FAKETIME="%+d" % offset)
         environment.update(env or {})
         environment = {k: v for k, v in environment.items() if v is not None}
-        command = [os.path.join(folder, "velmorin")]
+        command = command or [os.path.join(folder, "velmorin")]
         if user is not None:
             command = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"] + command
-        process = subprocess.Popen(command, cwd=folder, env=environment,
-                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                   preexec_fn=die_with_test)
+        process = subprocess.Popen(command, cwd=folder, env=environment, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, preexec_fn=die_with_test)
         process.fake_offset = offset
         self.copies.append(process)
         return process
 
     def close(self):
         for process in self.copies:
-            if process.poll() is None:
-                process.kill()
-            process.wait()
-            process.stdout.close()
-            process.stderr.close()
+            process.kill()
+            process.communicate()
         # Anything still running from this session's folders was started by a test here.
         for pid in processes_under(self.root):
-            try:
+            with contextlib.suppress(ProcessLookupError):
                 os.kill(pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
         shutil.rmtree(self.root, ignore_errors=True)
 
     def __enter__(self):
@@ -145,9 +121,12 @@ class Session:
 
 
 def next_hour_minus(seconds):
-    """An epoch time `seconds` before the next full hour from now."""
-    now = time.time()
-    return (math.floor(now / 3600) + 1) * 3600 - seconds
+    return (math.floor(time.time() / 3600) + 1) * 3600 - seconds
+
+
+def same_clock(offset_seconds):
+    # A fake_start that gives every copy started with it the same faked clock.
+    return time.time() + round(offset_seconds)
 
 
 def wait_for(condition, timeout, interval=0.01):
@@ -168,267 +147,24 @@ def read_text(path):
         return None
 
 
-def write_quit(folder, value):
-    """Writes the quit request the way another copy does: whole file, atomically."""
-    path = os.path.join(folder, "Velmorin.ini")
-    scratch = path + ".writing"
-    with open(scratch, "wb") as f:
-        f.write(f"[Form]\r\nQuit={value}\r\n".encode())
-    os.replace(scratch, path)
-
-
-def windows_of(display, process, visible=True):
-    """The X window ids that a process has mapped."""
-    command = ["xdotool", "search", "--pid", str(process.pid)]
-    if visible:
-        command.insert(2, "--onlyvisible")
-    result = subprocess.run(command, capture_output=True, text=True,
-                            env={**os.environ, "DISPLAY": display.name})
-    return [int(w) for w in result.stdout.split()]
-
-
-def tone_frequency(hour):
-    return 300 + 100 * hour
-
-
-def write_tone(path, frequency, seconds):
-    frames = int(RATE * seconds)
-    samples = array.array("h", (int(12000 * math.sin(2 * math.pi * frequency * i / RATE))
-                                for i in range(frames)))
-    with wave.open(path, "wb") as w:
-        w.setnchannels(1)
-        w.setsampwidth(2)
-        w.setframerate(RATE)
-        w.writeframes(samples.tobytes())
-
-
-def read_capture(path, channels=2):
-    """The captured stream as mono samples (SDL's disk driver: signed 16-bit, interleaved)."""
-    with open(path, "rb") as f:
-        data = f.read()
-    data = data[: len(data) // (2 * channels) * 2 * channels]
-    samples = array.array("h")
-    samples.frombytes(data)
-    return samples[::channels]
-
-
-def read_capture_peaks(path):
-    """The captured stream as the louder of its two channels, sample by sample: a tune panned
-    to one side is heard there."""
-    with open(path, "rb") as f:
-        data = f.read()
-    samples = array.array("h")
-    samples.frombytes(data[: len(data) // 4 * 4])
-    return [max(abs(left), abs(right)) for left, right in zip(samples[::2], samples[1::2])]
-
-
-def goertzel(samples, start, length, frequency):
-    """Relative power of one frequency in samples[start:start+length]."""
-    coefficient = 2 * math.cos(2 * math.pi * frequency / RATE)
-    s1 = s2 = 0.0
-    for x in samples[start:start + length]:
-        s1, s2 = x + coefficient * s1 - s2, s1
-    return (s1 * s1 + s2 * s2 - coefficient * s1 * s2) / max(length, 1) ** 2
-
-
 def settings_path(folder):
     return os.path.join(folder, "Velmorin.ini")
 
 
+def write_quit(folder, value):
+    # Whole file, in one rename, the way another copy writes it.
+    with open(settings_path(folder) + ".writing", "wb") as f:
+        f.write(f"[Form]\r\nQuit={value}\r\n".encode())
+    os.replace(settings_path(folder) + ".writing", settings_path(folder))
+
+
+def quit_value(folder):
+    found = re.search(r"^\s*quit\s*=(.*)$", read_text(settings_path(folder)) or "", re.I | re.M)
+    return found.group(1).strip() if found else None
+
+
 def wait_settings(folder, expected, timeout=10):
-    """Waits until the settings file holds exactly `expected`; returns whether it did."""
     return wait_for(lambda: read_text(settings_path(folder)) == expected, timeout)
-
-
-def processes_under(folder):
-    """Ids of the processes whose executable lies under `folder`."""
-    found = []
-    prefix = os.path.realpath(folder) + os.sep
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            exe = os.readlink(f"/proc/{entry}/exe")
-        except OSError:
-            continue
-        if exe.startswith(prefix):
-            found.append(int(entry))
-    return found
-
-
-class ExitWatch:
-    """Notes the moment a process ends, from a thread blocked in wait(), so the time does not
-    depend on how often a test polls."""
-
-    def __init__(self, process):
-        self.process = process
-        self.ended_at = None
-        self.thread = threading.Thread(target=self._wait, daemon=True)
-        self.thread.start()
-
-    def _wait(self):
-        self.process.wait()
-        self.ended_at = time.monotonic()
-
-    def wait(self, timeout):
-        self.thread.join(timeout)
-        return self.ended_at
-
-
-class CaptureTimeline:
-    """Follows the growth of an audio capture file against the wall clock. SDL's disk driver
-    writes each mixed buffer as it is made, so the first moment the file reached a sample
-    tells when that sample left the mixer, however the driver's pace drifts."""
-
-    def __init__(self, path, channels=2):
-        self.path = path
-        self.frame_bytes = 2 * channels
-        self.points = []  # (epoch time, file size in bytes or None while missing)
-
-    def poll(self):
-        try:
-            size = os.path.getsize(self.path)
-        except OSError:
-            size = None
-        self.points.append((time.time(), size))
-        return size
-
-    def seconds(self):
-        size = self.points[-1][1] if self.points else None
-        return (size or 0) / (self.frame_bytes * RATE)
-
-    def appeared(self):
-        """The first time the file was seen, or None."""
-        return next((t for t, size in self.points if size is not None), None)
-
-    def written_by(self, frame):
-        """The first time the file held `frame`: an upper bound on when it was written."""
-        needed = (frame + 1) * self.frame_bytes
-        return next((t for t, size in self.points if size is not None and size >= needed), None)
-
-
-def sound_spans(samples, threshold=2000, gap=0.1, block=64):
-    """(start, end) sample offsets of the stretches of sound, split at quiet of at least
-    `gap` seconds."""
-    spans = []
-    for i in range(0, len(samples), block):
-        if max(abs(x) for x in samples[i:i + block]) < threshold:
-            continue
-        end = min(i + block, len(samples))
-        if spans and i - spans[-1][1] < RATE * gap:
-            spans[-1][1] = end
-        else:
-            spans.append([i, end])
-    return [tuple(span) for span in spans]
-
-
-def dominant_frequency(samples, start, candidates, seconds=0.2):
-    """The candidate frequency with the most power in a window just after `start`."""
-    length = int(RATE * seconds)
-    return max(candidates, key=lambda f: goertzel(samples, start + 441, length, f))
-
-
-# Window inspection and input, for the tests of the control and About windows.
-
-def _x(display, *command):
-    return subprocess.run(list(command), capture_output=True, text=True,
-                          env={**os.environ, "DISPLAY": display.name})
-
-
-def window_info(display, window):
-    """Title, map state and geometry of one window, as xwininfo tells them: x and y of the
-    window's own top left on the screen, width and height of the window itself."""
-    result = _x(display, "xwininfo", "-id", str(window))
-    info = {"id": window, "title": None, "mapped": False}
-    for line in result.stdout.splitlines():
-        line = line.strip()
-        if line.startswith("xwininfo: Window id:"):
-            quoted = line.split(" ", 4)[-1]
-            info["title"] = quoted[1:-1] if quoted.startswith('"') else None
-        elif line.startswith("Absolute upper-left X:"):
-            info["x"] = int(line.split()[-1])
-        elif line.startswith("Absolute upper-left Y:"):
-            info["y"] = int(line.split()[-1])
-        elif line.startswith("Width:"):
-            info["width"] = int(line.split()[-1])
-        elif line.startswith("Height:"):
-            info["height"] = int(line.split()[-1])
-        elif line.startswith("Map State:"):
-            info["mapped"] = line.endswith("IsViewable")
-    return info
-
-
-def mapped_windows(display):
-    """Every top-level window on the screen that is mapped, whoever made it."""
-    result = _x(display, "xwininfo", "-root", "-children")
-    found = []
-    for line in result.stdout.splitlines():
-        words = line.split()
-        if words and words[0].startswith("0x"):
-            info = window_info(display, int(words[0], 16))
-            if info["mapped"]:
-                found.append(info)
-    return found
-
-
-def screen_dpi(display):
-    result = _x(display, "xdpyinfo")
-    for line in result.stdout.splitlines():
-        if "resolution:" in line:
-            return int(line.split()[1].split("x")[0])
-    return 96
-
-
-def twips_to_pixels(twips, dpi):
-    return round(twips * dpi / 1440)
-
-
-def click(display, window, x, y):
-    """A left click at x, y inside the window, through the X server as a mouse would."""
-    _x(display, "xdotool", "mousemove", "--window", str(window), str(x), str(y), "click", "1")
-
-
-def press_key(display, window, key):
-    """A key pressed with the pointer over the window: with no window manager the keyboard
-    follows the pointer."""
-    _x(display, "xdotool", "mousemove", "--window", str(window), "5", "5", "key", key)
-
-
-def window_pixels(display, window):
-    """The window's content as (width, height, RGB bytes)."""
-    result = subprocess.run(["import", "-display", display.name, "-window", str(window),
-                             "ppm:-"], capture_output=True, check=True)
-    data = result.stdout
-    fields, at = [], 0
-    while len(fields) < 4:
-        while data[at:at + 1].isspace():
-            at += 1
-        end = at
-        while not data[end:end + 1].isspace():
-            end += 1
-        fields.append(data[at:end])
-        at = end
-    width, height = int(fields[1]), int(fields[2])
-    return width, height, data[at + 1:at + 1 + width * height * 3]
-
-
-def dark_pixels(image, left, top, width, height, below=100):
-    """How many pixels in a part of an image are darker than `below`, as text is."""
-    image_width, _, data = image
-    count = 0
-    for y in range(top, top + height):
-        row = data[(y * image_width + left) * 3:(y * image_width + left + width) * 3]
-        count += sum(1 for i in range(0, len(row), 3) if max(row[i:i + 3]) < below)
-    return count
-
-
-def artifact_path(name):
-    """Where a test keeps a file for people to look at: VELMORIN_ARTIFACTS, else the
-    test-artifacts folder beside the program folder."""
-    folder = os.environ.get("VELMORIN_ARTIFACTS") or os.path.join(
-        os.path.dirname(os.path.abspath(PROGRAM_DIR)), "test-artifacts")
-    os.makedirs(folder, exist_ok=True)
-    return os.path.join(folder, name)
 
 
 def file_size(path):
@@ -438,56 +174,218 @@ def file_size(path):
         return None
 
 
+def processes_under(folder):
+    prefix, found = os.path.realpath(folder) + os.sep, []
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.readlink(f"/proc/{entry}/exe").startswith(prefix):
+                found.append(int(entry))
+        except OSError:
+            pass
+    return found
+
+
+class ExitWatch:
+    # The moment a process ends, from a thread blocked in wait(): it does not depend on polling.
+
+    def __init__(self, process):
+        self.ended_at = None
+
+        def watch():
+            process.wait()
+            self.ended_at = time.monotonic()
+
+        self.thread = threading.Thread(target=watch, daemon=True)
+        self.thread.start()
+
+    def wait(self, timeout):
+        self.thread.join(timeout)
+        return self.ended_at
+
+
+# Sound: tones that name the hour, and the stream SDL's disk driver captured (signed 16-bit,
+# two channels interleaved).
+
+def tone_frequency(hour):
+    return 300 + 100 * hour
+
+
+def write_tone(path, frequency, seconds):
+    samples = array.array("h", (int(12000 * math.sin(2 * math.pi * frequency * i / RATE))
+                                for i in range(int(RATE * seconds))))
+    with wave.open(path, "wb") as w:
+        w.setparams((1, 2, RATE, 0, "NONE", None))
+        w.writeframes(samples.tobytes())
+
+
+def _stereo(path):
+    samples = array.array("h")
+    with open(path, "rb") as f:
+        data = f.read()
+    samples.frombytes(data[: len(data) // 4 * 4])
+    return samples
+
+
+def read_capture(path, channels=2):
+    return _stereo(path)[::channels]
+
+
+def read_capture_peaks(path):
+    # The louder channel, sample by sample: a tune panned to one side is heard there.
+    samples = _stereo(path)
+    return [max(abs(left), abs(right)) for left, right in zip(samples[::2], samples[1::2])]
+
+
+def _loud_blocks(samples, threshold, block=64):
+    for i in range(0, len(samples), block):
+        if max(abs(x) for x in samples[i:i + block]) >= threshold:
+            yield i, min(i + block, len(samples))
+
+
+def sound_spans(samples, threshold=2000, gap=0.1, block=64):
+    spans = []
+    for start, end in _loud_blocks(samples, threshold, block):
+        if spans and start - spans[-1][1] < RATE * gap:
+            spans[-1][1] = end
+        else:
+            spans.append([start, end])
+    return [tuple(span) for span in spans]
+
+
+def audible_span(samples, threshold=100, block=64):
+    blocks = list(_loud_blocks(samples, threshold, block))
+    return (blocks[0][0], blocks[-1][0] + block) if blocks else None
+
+
+def dominant_frequency(samples, start, candidates, seconds=0.2):
+    # Goertzel: the power of one frequency, in a window just after `start`.
+    length = int(RATE * seconds)
+
+    def power(frequency):
+        coefficient, s1, s2 = 2 * math.cos(2 * math.pi * frequency / RATE), 0.0, 0.0
+        for x in samples[start + 441:start + 441 + length]:
+            s1, s2 = x + coefficient * s1 - s2, s1
+        return s1 * s1 + s2 * s2 - coefficient * s1 * s2
+
+    return max(candidates, key=power)
+
+
+class CaptureTimeline:
+    # The growth of a capture file against the wall clock. SDL's disk driver writes each mixed
+    # buffer as it is made, so the first moment the file reached a sample tells when that sample
+    # left the mixer, however the driver's pace drifts.
+
+    def __init__(self, path, channels=2):
+        self.path, self.frame_bytes, self.points = path, 2 * channels, []
+
+    def poll(self):
+        self.points.append((time.time(), file_size(self.path)))
+        return self.points[-1][1]
+
+    def seconds(self):
+        return ((self.points and self.points[-1][1]) or 0) / (self.frame_bytes * RATE)
+
+    def appeared(self):
+        return next((t for t, size in self.points if size is not None), None)
+
+    def written_by(self, frame):
+        needed = (frame + 1) * self.frame_bytes
+        return next((t for t, size in self.points if size is not None and size >= needed), None)
+
+
 def wait_until_still(path, quiet=1.0, timeout=60):
-    """Waits until a growing file has not grown for `quiet` seconds; returns the time it last
-    grew (time.monotonic) and its size."""
+    # Returns when (time.monotonic) the file last grew, and its size.
     size, grew = file_size(path), time.monotonic()
     deadline = grew + timeout
     while time.monotonic() < deadline and time.monotonic() - grew < quiet:
         time.sleep(0.05)
-        now = file_size(path)
-        if now != size:
-            size, grew = now, time.monotonic()
+        if file_size(path) != size:
+            size, grew = file_size(path), time.monotonic()
     return grew, size
 
 
-def audible_span(samples, threshold=100, block=64):
-    """First and last sample offsets of sound above the threshold, or None in silence."""
-    first = last = None
-    for i in range(0, len(samples), block):
-        if max(abs(x) for x in samples[i:i + block]) >= threshold:
-            if first is None:
-                first = i
-            last = i + block
-    return None if first is None else (first, last)
+# Windows, seen and driven through the X server as a user would.
+
+def _x(display, *command):
+    return subprocess.run(list(command), capture_output=True, text=True,
+                          env={**os.environ, "DISPLAY": display.name})
 
 
-def quit_value(folder):
-    """The Quit value in the folder's settings file as text, or None without one."""
-    text = read_text(os.path.join(folder, "Velmorin.ini"))
-    if text is None:
-        return None
-    for line in text.splitlines():
-        key, _, value = line.partition("=")
-        if key.strip().lower() == "quit":
-            return value.strip()
-    return None
+def windows_of(display, process, visible=True):
+    shown = ["--onlyvisible"] if visible else []
+    found = _x(display, "xdotool", "search", *shown, "--pid", str(process.pid)).stdout
+    return [int(w) for w in found.split()]
 
 
-def save_window(display, window, path):
-    """A screenshot of one window, for people to look at."""
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    subprocess.run(["import", "-display", display.name, "-window", str(window), path],
-                   check=True)
+def window_info(display, window):
+    text = _x(display, "xwininfo", "-id", str(window)).stdout
+    title = re.search(r'Window id: \S+ "(.*)"', text)
+    info = {"id": window, "title": title and title.group(1),
+            "mapped": "Map State: IsViewable" in text}
+    for key, label in (("x", "Absolute upper-left X"), ("y", "Absolute upper-left Y"),
+                       ("width", "Width"), ("height", "Height")):
+        found = re.search(rf"^\s*{label}:\s*(-?\d+)", text, re.M)
+        if found:
+            info[key] = int(found.group(1))
+    return info
 
 
-def same_clock(offset_seconds):
-    """A fake_start for Session.start that gives every copy started with it the same faked
-    clock: now shifted by a whole number of seconds."""
-    return time.time() + round(offset_seconds)
+def mapped_windows(display):
+    text = _x(display, "xwininfo", "-root", "-children").stdout
+    found = [window_info(display, int(w, 16)) for w in re.findall(r"^\s+(0x[0-9a-f]+)", text,
+                                                                   re.M)]
+    return [info for info in found if info["mapped"]]
+
+
+def screen_dpi(display):
+    found = re.search(r"resolution:\s+(\d+)x", _x(display, "xdpyinfo").stdout)
+    return int(found.group(1)) if found else 96
+
+
+def twips_to_pixels(twips, dpi):
+    return round(twips * dpi / 1440)
+
+
+def click(display, window, x, y):
+    _x(display, "xdotool", "mousemove", "--window", str(window), str(x), str(y), "click", "1")
+
+
+def press_key(display, window, key):
+    # With no window manager the keyboard follows the pointer.
+    _x(display, "xdotool", "mousemove", "--window", str(window), "5", "5", "key", key)
 
 
 def move_window(display, window, x, y):
-    """Moves a window on the screen as a user dragging it would; the X server does it, so it
-    works even while the program is busy."""
+    # The X server moves it, so this works even while the program is busy.
     _x(display, "xdotool", "windowmove", str(window), str(x), str(y))
+
+
+def window_pixels(display, window):
+    data = subprocess.run(["import", "-display", display.name, "-window", str(window), "ppm:-"],
+                          capture_output=True, check=True).stdout
+    header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+\d+\s", data)
+    width, height = int(header.group(1)), int(header.group(2))
+    return width, height, data[header.end():header.end() + width * height * 3]
+
+
+def dark_pixels(image, left, top, width, height, below=100):
+    image_width, _, data = image
+    count = 0
+    for y in range(top, top + height):
+        row = data[(y * image_width + left) * 3:(y * image_width + left + width) * 3]
+        count += sum(1 for i in range(0, len(row), 3) if max(row[i:i + 3]) < below)
+    return count
+
+
+def artifact_path(name):
+    # Files for people to look at: VELMORIN_ARTIFACTS, else test-artifacts by the program.
+    folder = os.environ.get("VELMORIN_ARTIFACTS") or os.path.join(
+        os.path.dirname(os.path.abspath(PROGRAM_DIR)), "test-artifacts")
+    os.makedirs(folder, exist_ok=True)
+    return os.path.join(folder, name)
+
+
+def save_window(display, window, path):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    subprocess.run(["import", "-display", display.name, "-window", str(window), path],
+                   check=True)

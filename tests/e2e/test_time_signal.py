@@ -1,6 +1,7 @@
-"""The resident time signal as a user meets it: the real program under Xvfb, its settings file
-shared with other processes, the running-copy check, and the hour's sound captured from the
-audio device while the clock is faked to just before a full hour."""
+"""The resident time signal as a user meets it: the real program under Xvfb, the running-copy
+check, a start without a display, and the hour's sound captured from the audio device while the
+clock is faked to just before a full hour. A quit request written by another process is obeyed
+in the Alarm Quit and install tests."""
 
 import math
 import os
@@ -9,8 +10,7 @@ import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import harness  # noqa: E402
+import harness
 
 CLEAN = "[Form]\r\nQuit=0\r\n"
 TICK = 0.8
@@ -20,16 +20,6 @@ SETTLE = 2 * TICK + 0.1
 
 def report(text):
     print(f"\n  measured: {text}", file=sys.stderr, flush=True)
-
-
-def sleep_until_just_after_tick():
-    """Sleeps until 30 ms past the next point of the 800 ms wall-clock grid the program ticks
-    on, so that a write lands just after a tick and waits nearly a whole period."""
-    now = time.time()
-    target = math.ceil(now / TICK) * TICK + 0.03
-    if target - now < 0.05:
-        target += TICK
-    time.sleep(target - now)
 
 
 class DisplayTest(unittest.TestCase):
@@ -48,123 +38,38 @@ class DisplayTest(unittest.TestCase):
     def started(self, folder, **options):
         """Starts a copy and waits until its start-up has cleared the quit request."""
         process = self.session.start(folder, **options)
-        held = harness.wait_settings(folder, CLEAN, timeout=10)
-        text = harness.read_text(harness.settings_path(folder))
-        self.assertTrue(held, f"the settings file holds {text!r}")
+        self.assertTrue(harness.wait_settings(folder, CLEAN),
+                        f"the settings file holds {harness.read_text(harness.settings_path(folder))!r}")
         self.assertIsNone(process.poll(), "the copy ended during start-up")
         return process
 
     def visible(self, process):
         return harness.windows_of(self.display, process)
 
-    def wait_window(self, process, timeout=10):
-        return harness.wait_for(lambda: self.visible(process), timeout, interval=0.1)
-
 
 class StartupTest(DisplayTest):
-    def test_a_first_copy_resets_the_settings_file_and_shows_no_window(self):
-        folder = self.session.program_folder()
-        first = self.started(folder)
-        first.kill()
-        first.wait()
-
-        # A request left behind by an earlier run must not stop the next copy.
-        harness.write_quit(folder, 1)
-        copy = self.started(folder)
-        time.sleep(SETTLE)
-        self.assertIsNone(copy.poll(), "a stale Quit=1 stopped the new copy")
-        self.assertEqual(harness.read_text(harness.settings_path(folder)), CLEAN)
-        self.assertEqual(self.visible(copy), [])
-
     def test_without_a_display_it_exits_with_one_line(self):
         folder = self.session.program_folder()
         unused = next(f":{n}" for n in range(900, 1000)
                       if not os.path.exists(f"/tmp/.X11-unix/X{n}"))
         for display in (None, unused):
             with self.subTest(DISPLAY=display):
-                began = time.monotonic()
                 process = self.session.start(folder, env={"DISPLAY": display})
-                process.wait(timeout=10)
-                elapsed = time.monotonic() - began
+                process.wait(timeout=5)
                 error = process.stderr.read().decode(errors="replace")
                 self.assertNotEqual(process.returncode, 0)
-                self.assertLess(elapsed, 5)
                 self.assertEqual(len(error.splitlines()), 1, error)
                 self.assertTrue(error.endswith("\n"), error)
-
-
-class QuitRequestTest(DisplayTest):
-    def test_a_quit_request_from_another_process_ends_the_copy_within_a_tick(self):
-        folder = self.session.program_folder()
-        latencies = []
-        # One folder throughout: every new copy clears the request the last one obeyed.
-        for value in ("1", "1.0", " 1 "):
-            with self.subTest(value=value):
-                copy = self.started(folder)
-                watch = harness.ExitWatch(copy)
-                sleep_until_just_after_tick()
-                written = time.monotonic()
-                harness.write_quit(folder, value)
-                ended = watch.wait(timeout=3)
-                self.assertIsNotNone(ended, f"Quit={value!r} did not stop the copy")
-                self.assertEqual(copy.returncode, 0)
-                latencies.append(ended - written)
-                self.assertLess(ended - written, 1.0)
-        report("quit latency, written just after a tick: "
-               + ", ".join(f"{1000 * s:.0f} ms" for s in latencies))
-
-    def test_a_request_other_than_one_is_ignored(self):
-        folder = self.session.program_folder()
-        copy = self.started(folder)
-        for value in ("yes", "1.5", ""):
-            with self.subTest(value=value):
-                harness.write_quit(folder, value)
-                time.sleep(SETTLE)
-                self.assertIsNone(copy.poll(), f"Quit={value!r} stopped the copy")
-        # The copy was reading the file all along: a real request still stops it.
-        harness.write_quit(folder, 1)
-        self.assertIsNotNone(harness.ExitWatch(copy).wait(timeout=3))
-        self.assertEqual(copy.returncode, 0)
-
-    def test_copies_in_two_folders_obey_their_own_settings_file(self):
-        one = self.session.program_folder("one")
-        two = self.session.program_folder("two")
-        first = self.started(one)
-        second = self.started(two)
-
-        harness.write_quit(two, 1)
-        self.assertIsNotNone(harness.ExitWatch(second).wait(timeout=3))
-        time.sleep(SETTLE)
-        self.assertIsNone(first.poll(), "a request in another folder stopped the copy")
-        self.assertEqual(harness.read_text(harness.settings_path(one)), CLEAN)
-
-        harness.write_quit(one, 1)
-        self.assertIsNotNone(harness.ExitWatch(first).wait(timeout=3))
-
-
-class RunningCopiesTest(DisplayTest):
-    def test_a_second_copy_shows_one_window_and_both_keep_running(self):
-        folder = self.session.program_folder()
-        first = self.started(folder)
-        second = self.session.start(folder)
-        self.assertTrue(self.wait_window(second), "the second copy showed no window")
-        time.sleep(TICK)
-        self.assertEqual(len(self.visible(second)), 1)
-        self.assertEqual(self.visible(first), [])
-        self.assertIsNone(first.poll())
-        self.assertIsNone(second.poll())
 
     def test_the_check_sees_only_copies_still_running(self):
         a = self.started(self.session.program_folder("a"))
         b = self.started(self.session.program_folder("b"))
-        self.assertTrue(self.wait_window(b), "B did not see A")
-
+        self.assertTrue(harness.wait_for(lambda: self.visible(b), 10), "B did not see A")
         # A ends while B runs: C, started in yet another folder, must still see B.
         a.send_signal(signal.SIGTERM)
         a.wait(timeout=5)
         c = self.started(self.session.program_folder("c"))
-        self.assertTrue(self.wait_window(c), "C did not see B after A ended")
-
+        self.assertTrue(harness.wait_for(lambda: self.visible(c), 10), "C did not see B")
         # Copies killed outright leave no marker behind that would fool the next one.
         for copy in (b, c):
             copy.kill()
@@ -209,7 +114,6 @@ class ChimeTest(DisplayTest):
         for start, end in spans:
             self.assertAlmostEqual((end - start) / harness.RATE, 1.0, delta=0.05,
                                    msg=f"a sound was cut or restarted: {described}")
-
         candidates = [harness.tone_frequency(h) for h in range(12)] + [self.REPLACEMENT]
         heard = [harness.dominant_frequency(samples, s, candidates) for s, _ in spans]
         self.assertEqual(heard, [harness.tone_frequency(3), self.REPLACEMENT])
@@ -222,9 +126,8 @@ class ChimeTest(DisplayTest):
         self.assertTrue(0 <= at[0] <= 0.3, f"first sound at hh:00:{at[0]:06.3f}")
         self.assertTrue(8 <= at[1] <= 8.3, f"second sound at hh:00:{at[1]:06.3f}")
         self.assertAlmostEqual(at[1] - at[0], 8.0, delta=0.1)
-        stream = (spans[1][0] - spans[0][0]) / harness.RATE
         report(f"capture opened at hh:00:{opened:06.3f}; sounds out at hh:00:{at[0]:06.3f} "
-               f"and hh:00:{at[1]:06.3f}; {stream:.3f} s apart in the captured stream")
+               f"and hh:00:{at[1]:06.3f}")
 
 
 if __name__ == "__main__":

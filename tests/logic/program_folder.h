@@ -19,23 +19,34 @@ class ProgramFolderTest : public ::testing::Test {
                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_);
-        fake::Reset(folder_.string());
-        // Each test is a fresh process as far as the program can tell.
+        Restart();
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    // A fresh process as far as the program can tell.
+    void Restart(bool another_copy_running = false) {
+        fake::Reset(folder_.string(), another_copy_running);
         Module1::chime_latch = 0;
         Module1::settings_path.clear();
     }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
 
     std::string Ini() const { return (folder_ / "Velmorin.ini").string(); }
 
     std::string IniText() const {
-        std::ifstream in(Ini(), std::ios::binary);
         std::stringstream text;
-        text << in.rdbuf();
+        text << std::ifstream(Ini(), std::ios::binary).rdbuf();
         return text.str();
     }
 
-    void WriteIni(const std::string& text) const { std::ofstream(Ini(), std::ios::binary) << text; }
+    void WriteIni(const std::string& quit) const {
+        std::ofstream(Ini(), std::ios::binary) << "[Form]\r\nQuit=" << quit << "\r\n";
+    }
+
+    // A folder where the settings file should be makes every write fail, even for root.
+    void MakeIniUnwritable() const {
+        std::filesystem::remove(Ini());
+        std::filesystem::create_directory(Ini());
+    }
 
     std::filesystem::path folder_;
 };

@@ -1,61 +1,22 @@
 #include "app/frmMain.h"
 #include "program_folder.h"
-#include "windows/frmSetting.h"
-
-#include <sys/stat.h>
 
 using StartupTest = ProgramFolderTest;
 
-TEST_F(StartupTest, FirstCopyWritesTheSettingsFileAndShowsNothing) {
-    fake::SetClock(9, 15, 0);
-    fake::Start(frmMain);
-    EXPECT_EQ(IniText(), "[Form]\r\nQuit=0\r\n");
-    EXPECT_FALSE(fake::IsVisible(frmMain));
-    EXPECT_FALSE(platform::IsLoaded(frmSetting));
-}
-
-TEST_F(StartupTest, StaleQuitRequestIsClearedBeforeTheFirstTick) {
-    WriteIni("[Form]\r\nQuit=1\r\n");
-    fake::SetClock(9, 15, 0);
-    fake::Start(frmMain);
-    EXPECT_EQ(IniText(), "[Form]\r\nQuit=0\r\n");
-    fake::Advance(5000);
-    EXPECT_FALSE(fake::Ended());
-}
-
-TEST_F(StartupTest, SecondCopyShowsTheControlWindowAndKeepsChiming) {
-    fake::Reset(folder_.string(), /*another_copy_running=*/true);
-    WriteIni("[Form]\r\nQuit=1\r\n");
-    fake::SetClock(14, 59, 59);
-    fake::Start(frmMain);
-    EXPECT_EQ(IniText(), "[Form]\r\nQuit=0\r\n");
-    EXPECT_TRUE(fake::IsVisible(frmSetting));
-    EXPECT_FALSE(fake::IsVisible(frmMain));
-
-    // Dismissed without its quit button, the copy runs on hidden.
-    platform::Unload(frmSetting);
-    fake::Advance(2000);
-    EXPECT_FALSE(fake::Ended());
-    EXPECT_EQ(fake::Sounds().size(), 1u);
-}
-
-TEST_F(StartupTest, TestButtonShowsTheRequestAndEndsOnlyOnZero) {
-    fake::Start(frmMain);
-    fake::Click(frmMain, "Command1");
-    EXPECT_EQ(fake::MessageBoxes(), std::vector<std::string>{"0"});
-    EXPECT_TRUE(fake::Ended());
-
-    for (const char* value : {"1", "yes"}) {
-        fake::Reset(folder_.string());
+// The hidden host window's two buttons. The test button shows the request and ends the program
+// only on 0; the quit button writes the request, which this copy obeys at its next tick, and
+// says so when the request cannot be written.
+TEST_F(StartupTest, HostWindowButtonsActOnTheQuitRequest) {
+    for (const char* value : {"0", "1", "yes"}) {
+        Restart();
         fake::Start(frmMain);
-        WriteIni(std::string("[Form]\r\nQuit=") + value + "\r\n");
+        WriteIni(value);
         fake::Click(frmMain, "Command1");
         EXPECT_EQ(fake::MessageBoxes(), std::vector<std::string>{value});
-        EXPECT_FALSE(fake::Ended()) << value;
+        EXPECT_EQ(fake::Ended(), std::string(value) == "0") << value;
     }
-}
 
-TEST_F(StartupTest, QuitButtonStopsThisCopyAtItsNextTick) {
+    Restart();
     fake::SetClock(9, 15, 0);
     fake::Start(frmMain);
     fake::Click(frmMain, "Command2");
@@ -63,13 +24,10 @@ TEST_F(StartupTest, QuitButtonStopsThisCopyAtItsNextTick) {
     EXPECT_FALSE(fake::Ended());
     fake::Advance(800);
     EXPECT_TRUE(fake::Ended());
-}
 
-TEST_F(StartupTest, QuitButtonReportsARequestThatCannotBeWritten) {
+    Restart();
     fake::Start(frmMain);
-    // A folder where the settings file should be makes every write fail, even for root.
-    std::filesystem::remove(Ini());
-    std::filesystem::create_directory(Ini());
+    MakeIniUnwritable();
     fake::Click(frmMain, "Command2");
     ASSERT_EQ(fake::MessageBoxes().size(), 1u);
     EXPECT_NE(fake::MessageBoxes()[0].find(Ini()), std::string::npos);
