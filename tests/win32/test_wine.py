@@ -94,6 +94,29 @@ class WineTest(unittest.TestCase):
                 self.assert_chimed_at_three(opens)
                 self.quit_and_time(folder, copy)
 
+    def test_a_clock_stepped_back_an_hour_is_followed_within_a_tick(self):
+        # Running at 16:00:30, the clock is set back to 14:59:58: a timer with an absolute due
+        # time would wait out the hour; the tick must chime at 15:00:00 as if it had run there.
+        folder = self.session.program_folder()
+        stamp = os.path.join(self.session.root, "faketime")
+        late, hour = offset_to(-3630)
+        with open(stamp, "w") as f:
+            f.write("%+d\n" % late)
+        copy = self.session.start(folder, env={"FAKETIME_TIMESTAMP_FILE": stamp,
+                                               "FAKETIME_NO_CACHE": "1",
+                                               "FAKETIME_DONT_FAKE_MONOTONIC": "1"})
+        self.assertTrue(harness.wait_for(lambda: harness.quit_value(folder) == "0", 20))
+        with benchlib.Watch(folder) as watch:
+            early, _ = offset_to(2)
+            with open(stamp + ".new", "w") as f:
+                f.write("%+d\n" % early)
+            os.replace(stamp + ".new", stamp)
+            opens = winelib.opens_until(watch, ROUTINE, hour + 1 - early, 0)
+        opens = [(name, at + early - hour) for name, at in opens]
+        self.assertEqual([name for name, _ in opens], ["03.WAV"], opens)
+        self.assertLess(abs(opens[0][1]), 0.25, opens)
+        self.quit_and_time(folder, copy)
+
     def two_copies(self, dpi=96):
         """A first copy and a second one; returns them, their folder and the control window,
         checked for its size and place."""
@@ -158,10 +181,11 @@ class WineTest(unittest.TestCase):
     def test_without_a_display_it_says_so_and_exits(self):
         folder = self.session.program_folder()
         copy = self.session.start(folder, display=False, limit=30)
-        _, error = copy.communicate(timeout=40)
+        copy.wait(timeout=40)
         self.assertNotEqual(copy.returncode, 124, "it hung without a display")
         self.assertNotEqual(copy.returncode, 0)
-        self.assertIn(b"no display", error)
+        with open(copy.errors, "rb") as errors:
+            self.assertIn(b"no display", errors.read())
 
 
 def artifact(name):

@@ -95,18 +95,24 @@ class WineSession:
                 shutil.copy(os.path.join(PROGRAM_DIR, entry), folder)
         return folder
 
-    def start(self, folder, offset=None, lang="en_US.UTF-8", display=True, limit=120):
+    def start(self, folder, offset=None, lang="en_US.UTF-8", display=True, limit=120, env=None):
         """Starts velmorin.exe in its folder; offset is a whole number of seconds added to the
-        clock (libfaketime; NO_FAKE_STAT keeps wine from seeing its prefix as changed)."""
+        clock (libfaketime; NO_FAKE_STAT keeps wine from seeing its prefix as changed). What
+        wine writes to stderr goes to process.errors, a file, so no pipe ever fills."""
         extra = {"LANG": lang, "LC_ALL": lang,
                  "DISPLAY": self.display.name if display else None}
         if offset is not None:
-            extra.update({"LD_PRELOAD": harness.FAKETIME_LIB, "FAKETIME": "%+d" % offset,
-                          "NO_FAKE_STAT": "1"})
-        process = subprocess.Popen(
-            ["timeout", "-k", "5", str(limit), "wine", os.path.join(folder, "velmorin.exe")],
-            cwd=folder, env=wine_environment(self.prefix, extra), stdout=subprocess.PIPE,
-            stderr=subprocess.PIPE, preexec_fn=harness.die_with_test)
+            extra.update({"FAKETIME": "%+d" % offset})
+        if offset is not None or env:
+            extra.update({"LD_PRELOAD": harness.FAKETIME_LIB, "NO_FAKE_STAT": "1"})
+        extra.update(env or {})
+        errors = os.path.join(self.root, f"stderr-{len(self.copies)}.txt")
+        with open(errors, "wb") as sink:
+            process = subprocess.Popen(
+                ["timeout", "-k", "5", str(limit), "wine", os.path.join(folder, "velmorin.exe")],
+                cwd=folder, env=wine_environment(self.prefix, extra), stdout=subprocess.DEVNULL,
+                stderr=sink, preexec_fn=harness.die_with_test)
+        process.errors = errors
         self.copies.append(process)
         return process
 
@@ -115,8 +121,6 @@ class WineSession:
             if process.poll() is None:
                 process.kill()
             process.wait()
-            process.stdout.close()
-            process.stderr.close()
         wine(self.prefix, "wineserver", "-k", limit=20)
         shutil.rmtree(self.root, ignore_errors=True)
 
