@@ -414,6 +414,7 @@ std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
                                        const char* default_value, char* buffer, std::uint32_t size,
                                        const char* file_name) {
     if (buffer == nullptr || size == 0) {
+        errno = EINVAL;
         return 0;
     }
     // Windows drops the blanks at the end of the default too.
