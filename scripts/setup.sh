@@ -11,8 +11,9 @@ packages=(
     timgm6mb-soundfont fonts-ipafont-gothic fontconfig
 )
 if [ "${1:-}" = "--test" ]; then
-    packages+=(xvfb xauth xdotool x11-utils faketime imagemagick sox python3 clang
-               libclang-rt-14-dev desktop-file-utils)
+    packages+=(xvfb xauth xdotool x11-utils faketime imagemagick sox python3 desktop-file-utils
+               # the sanitizer build and the fuzz targets: libFuzzer comes with Clang
+               clang libclang-rt-14-dev)
 fi
 
 missing=()
