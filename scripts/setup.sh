@@ -13,8 +13,9 @@ packages=(
 for flag in "$@"; do
     case "$flag" in
     --test)
-        packages+=(xvfb xauth xdotool x11-utils faketime imagemagick sox python3 clang
-                   libclang-rt-14-dev desktop-file-utils)
+        packages+=(xvfb xauth xdotool x11-utils faketime imagemagick sox python3 desktop-file-utils
+                   # the sanitizer build and the fuzz targets: libFuzzer comes with Clang
+                   clang libclang-rt-14-dev)
         ;;
     --windows)
         # The Windows build (cross compiler, icon and bitmap tools, CPack's zip) and its tests

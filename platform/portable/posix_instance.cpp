@@ -1,36 +1,158 @@
 #include "platform/portable/posix_instance.h"
 
-#include <cstdlib>
 #include <fcntl.h>
-#include <string>
+#include <pwd.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+// One lock file per user session. Every running copy holds a shared lock on it for its whole
+// life; the kernel drops the lock with the process, however it ends, so no stale marker is ever
+// left behind. The file lives in a folder only this user can write, and no lock call waits: a
+// file someone else could create or hold would let them fake a running copy or stop this one
+// before its first tick.
 
 namespace platform {
 
 namespace {
 
-// One lock file per user session. Every running copy holds a shared lock on it for its whole
-// life; the kernel drops the lock with the process, however it ends, so no stale marker is
-// ever left behind.
-std::string LockPath() {
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime) {
-        return std::string(runtime) + "/velmorin.lock";
+constexpr const char* kLockName = "velmorin.lock";
+// A copy starting at the same moment holds the exclusive lock for a few microseconds while it
+// looks for others; this is how long its neighbour waits for it, in small steps.
+constexpr int kLockAttempts = 50;
+constexpr auto kLockPause = std::chrono::milliseconds(2);
+
+// Opens a folder for use as a parent only if it is a real folder of this user that nobody else
+// may write to; -1 with errno otherwise.
+int OpenOwnFolder(const std::string& path, mode_t forbidden) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
     }
-    return "/tmp/velmorin-" + std::to_string(getuid()) + ".lock";
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || info.st_uid != ::geteuid() || (info.st_mode & forbidden)) {
+        ::close(fd);
+        errno = EPERM;
+        return -1;
+    }
+    return fd;
+}
+
+std::string HomeFolder() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') {
+        return home;
+    }
+    const passwd* user = ::getpwuid(::geteuid());
+    return user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "";
+}
+
+// XDG_RUNTIME_DIR is made by the session manager for this user alone. Without it, a folder of
+// the program's own under the user's cache folder, made 0700 and checked each time.
+int OpenLockFolder(std::string& where) {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime) {
+        where = runtime;
+        if (const int fd = OpenOwnFolder(where, S_IWGRP | S_IWOTH); fd >= 0) {
+            return fd;
+        }
+    }
+    std::string cache;
+    if (const char* base = std::getenv("XDG_CACHE_HOME"); base != nullptr && *base == '/') {
+        cache = base;
+    } else if (const std::string home = HomeFolder(); !home.empty()) {
+        cache = home + "/.cache";
+        ::mkdir(cache.c_str(), 0700);
+    } else {
+        where = "the cache folder";
+        errno = ENOENT;
+        return -1;
+    }
+    where = cache + "/velmorin";
+    if (::mkdir(where.c_str(), 0700) != 0 && errno != EEXIST) {
+        return -1;
+    }
+    return OpenOwnFolder(where, S_IRWXG | S_IRWXO);
+}
+
+// The lock file itself: a regular file of this user, 0600, never reached through a link.
+int OpenLockFile(int folder) {
+    int fd = ::openat(folder, kLockName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        // The umask may have taken bits from the new file; it must read as this program's own.
+        if (::fchmod(fd, 0600) != 0) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
+    if (errno != EEXIST) {
+        return -1;
+    }
+    fd = ::openat(folder, kLockName, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() ||
+        (info.st_mode & 07777) != 0600) {
+        ::close(fd);
+        errno = EPERM;
+        return -1;
+    }
+    return fd;
+}
+
+bool TryLock(int fd, int operation) {
+    for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+        if (::flock(fd, operation | LOCK_NB) == 0) {
+            return true;
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            return false;
+        }
+        std::this_thread::sleep_for(kLockPause);
+    }
+    errno = EWOULDBLOCK;
+    return false;
+}
+
+void SayAlone(const std::string& where) {
+    std::fprintf(stderr,
+                 "velmorin: no trustworthy lock in %s (%s): other running copies cannot be "
+                 "seen, running as the only one\n",
+                 where.c_str(), std::strerror(errno));
 }
 
 } // namespace
 
 bool RegisterRunningCopy() {
-    const int fd = open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    std::string where;
+    const int folder = OpenLockFolder(where);
+    if (folder < 0) {
+        SayAlone(where);
+        return false;
+    }
+    const int fd = OpenLockFile(folder);
+    ::close(folder);
+    where += std::string("/") + kLockName;
     if (fd < 0) {
-        // Without the lock file no copy can be seen; behave as the only one.
+        SayAlone(where);
         return false;
     }
     // An exclusive lock is refused exactly while some other copy holds its shared one.
-    const bool another = flock(fd, LOCK_EX | LOCK_NB) != 0;
-    flock(fd, LOCK_SH);
+    const bool another = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    if (!TryLock(fd, LOCK_SH)) {
+        SayAlone(where);
+        ::close(fd);
+        return false;
+    }
     // The descriptor stays open, and with it the lock, until the process ends.
     return another;
 }

@@ -1,7 +1,9 @@
 // The Windows profile functions for a machine that has none. The file keeps the Windows layout
-// (CRLF line ends, "[Section]" and "Key=Value" lines) so that one program folder serves the Linux
-// and the Windows build, and every write replaces the file in one rename so that a copy polling
-// the quit request never sees a half-written value.
+// ("[Section]" and "Key=Value" lines, CRLF in a new file) so that one program folder serves the
+// Linux and the Windows build, and every write replaces the file in one rename so that a copy
+// polling the quit request never sees a half-written value. Files that Windows users make are
+// read as Windows reads them: UTF-16 with a byte-order mark (Notepad's "Unicode"), UTF-8 with
+// one, and CR, LF or CRLF line ends; a write keeps the file's encoding and line ends.
 
 #include "platform/platform.h"
 #include "platform/portable/posix_path.h"
@@ -48,8 +50,14 @@ FileState ReadWholeFile(const std::string& path, std::string& text) {
     }
     struct stat info {};
     FileState state = FileState::Unusable;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-        static_cast<std::size_t>(info.st_size) <= kMaxFileBytes) {
+    int error = 0;
+    if (::fstat(fd, &info) != 0) {
+        error = errno;
+    } else if (!S_ISREG(info.st_mode)) {
+        error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    } else if (static_cast<std::size_t>(info.st_size) > kMaxFileBytes) {
+        error = EFBIG;
+    } else {
         text.resize(static_cast<std::size_t>(info.st_size) + 1);
         std::size_t length = 0;
         state = FileState::Read;
@@ -58,6 +66,7 @@ FileState ReadWholeFile(const std::string& path, std::string& text) {
             if (length == text.size()) {
                 if (text.size() > kMaxFileBytes) {
                     state = FileState::Unusable;
+                    error = EFBIG;
                     break;
                 }
                 text.resize(text.size() * 2);
@@ -68,6 +77,7 @@ FileState ReadWholeFile(const std::string& path, std::string& text) {
             }
             if (got < 0) {
                 state = FileState::Unusable;
+                error = errno;
                 break;
             }
             if (got == 0) {
@@ -80,8 +90,135 @@ FileState ReadWholeFile(const std::string& path, std::string& text) {
     ::close(fd);
     if (state != FileState::Read) {
         text.clear();
+        // The reason is what the caller's LastErrorText shows; close must not replace it.
+        errno = error;
     }
     return state;
+}
+
+enum class Encoding { Bytes, Utf16Le, Utf16Be };
+
+constexpr std::string_view kUtf16LeMark = "\xFF\xFE";
+constexpr std::string_view kUtf16BeMark = "\xFE\xFF";
+
+void PutUtf8(std::string& out, std::uint32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | code >> 6);
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | code >> 12);
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | code >> 18);
+        out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// A UTF-16 file is edited as UTF-8. A surrogate without its partner keeps its own three-byte
+// form, so that a write gives it back unchanged; a last odd byte is no character and is dropped.
+std::string FromUtf16(std::string_view bytes, Encoding encoding) {
+    const auto unit = [&](std::size_t i) -> std::uint32_t {
+        const auto first = static_cast<unsigned char>(bytes[i]);
+        const auto second = static_cast<unsigned char>(bytes[i + 1]);
+        return encoding == Encoding::Utf16Le ? (second << 8 | first) : (first << 8 | second);
+    };
+    std::string text;
+    text.reserve(bytes.size());
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        std::uint32_t code = unit(i);
+        if (code >= 0xD800 && code < 0xDC00 && i + 3 < bytes.size()) {
+            const std::uint32_t low = unit(i + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        PutUtf8(text, code);
+    }
+    return text;
+}
+
+// Text from the caller that is not UTF-8 becomes U+FFFD, one for each byte that fits nowhere.
+// A lone surrogate in its three-byte form goes back as the unit it came from.
+std::string ToUtf16(std::string_view text, Encoding encoding) {
+    std::string bytes(encoding == Encoding::Utf16Le ? kUtf16LeMark : kUtf16BeMark);
+    bytes.reserve(2 + text.size() * 2);
+    const auto put = [&](std::uint32_t unit) {
+        const char high = static_cast<char>(unit >> 8);
+        const char low = static_cast<char>(unit & 0xFF);
+        bytes += encoding == Encoding::Utf16Le ? low : high;
+        bytes += encoding == Encoding::Utf16Le ? high : low;
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        int length = 0;
+        if (lead < 0x80) {
+            length = 1;
+        } else if (lead >= 0xC2 && lead < 0xE0) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead < 0xF0) {
+            length = 3;
+        } else if (lead >= 0xF0 && lead < 0xF5) {
+            length = 4;
+        }
+        std::uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        bool valid = length > 0 && i + static_cast<std::size_t>(length) <= text.size();
+        for (int k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+            valid = (next & 0xC0) == 0x80;
+            code = code << 6 | (next & 0x3F);
+        }
+        const std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (!valid || code < smallest[length] || code > 0x10FFFF) {
+            put(0xFFFD);
+            ++i;
+            continue;
+        }
+        if (code >= 0x10000) {
+            put(0xD800 + ((code - 0x10000) >> 10));
+            put(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            put(code);
+        }
+        i += static_cast<std::size_t>(length);
+    }
+    return bytes;
+}
+
+Encoding EncodingOf(std::string_view bytes) {
+    if (bytes.starts_with(kUtf16LeMark)) {
+        return Encoding::Utf16Le;
+    }
+    return bytes.starts_with(kUtf16BeMark) ? Encoding::Utf16Be : Encoding::Bytes;
+}
+
+std::string Decode(std::string bytes, Encoding encoding) {
+    return encoding == Encoding::Bytes ? bytes : FromUtf16(bytes, encoding);
+}
+
+std::string Encode(std::string text, Encoding encoding) {
+    return encoding == Encoding::Bytes ? text : ToUtf16(text, encoding);
+}
+
+// Where the line that starts at `begin` ends (before its line end) and where the next one
+// starts. CRLF, LF and a lone CR each end a line, as for the Windows functions.
+struct Line {
+    std::size_t end;
+    std::size_t next;
+};
+
+Line LineAt(std::string_view text, std::size_t begin) {
+    const std::size_t end = text.find_first_of("\r\n", begin);
+    if (end == std::string_view::npos) {
+        return {text.size(), text.size()};
+    }
+    const bool crlf = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n';
+    return {end, end + (crlf ? 2 : 1)};
 }
 
 // Where a section and a key stand in the text of a profile file. Offsets are bytes into the
@@ -105,12 +242,7 @@ Lookup Find(std::string_view text, std::string_view section, std::string_view ke
     bool inside = false;
     std::size_t begin = text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
     while (begin < text.size()) {
-        const std::size_t newline = text.find('\n', begin);
-        const std::size_t next = newline == std::string_view::npos ? text.size() : newline + 1;
-        std::size_t end = newline == std::string_view::npos ? text.size() : newline;
-        if (end > begin && text[end - 1] == '\r') {
-            --end;
-        }
+        const auto [end, next] = LineAt(text, begin);
         const std::string_view line = Trim(text.substr(begin, end - begin));
 
         if (line.starts_with('[')) {
@@ -159,18 +291,21 @@ bool Writable(std::string_view section, std::string_view key, std::string_view v
            !trimmed_key.starts_with('[') && !trimmed_key.starts_with(';');
 }
 
-// The file's own line ends are kept; a new file gets the CRLF that Windows writes.
+// The file's own line ends, as its first line shows them, are kept; a new file gets the CRLF
+// that Windows writes.
 std::string_view LineEnd(std::string_view text) {
-    const std::size_t newline = text.find('\n');
-    return (newline != std::string_view::npos && (newline == 0 || text[newline - 1] != '\r'))
-               ? "\n"
-               : "\r\n";
+    const Line first = LineAt(text, 0);
+    if (first.end == text.size()) {
+        return "\r\n";
+    }
+    return text.substr(first.end, first.next - first.end);
 }
 
 // Makes a line start at `at` by adding a line end when the text before it has none.
 std::string LineStart(std::string_view text, std::size_t at, std::string_view line_end) {
     const std::size_t start = text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
-    return (at > start && text[at - 1] != '\n') ? std::string(line_end) : std::string();
+    return (at > start && text[at - 1] != '\n' && text[at - 1] != '\r') ? std::string(line_end)
+                                                                        : std::string();
 }
 
 // Returns the text with the change applied. A null key removes the section, a null value
@@ -211,6 +346,9 @@ bool WriteAll(int fd, std::string_view text) {
             continue;
         }
         if (put <= 0) {
+            if (put == 0) {
+                errno = EIO;
+            }
             return false;
         }
         text.remove_prefix(static_cast<std::size_t>(put));
@@ -240,22 +378,32 @@ bool ReplaceFile(const std::string& target, std::string_view text, const struct 
         }
     }
     if (fd < 0) {
+        errno = EEXIST;
         return false;
     }
 
+    // The first failure is the reason; what is tidied up after it must not replace it.
+    int error = 0;
+    const auto failed = [&error] {
+        if (error == 0) {
+            error = errno;
+        }
+        return false;
+    };
     bool ok = true;
     if (old_info != nullptr) {
         // Only root may give the file away; anyone else keeps the owner as it is.
         if (old_info->st_uid != ::geteuid() || old_info->st_gid != ::getegid()) {
             [[maybe_unused]] const int ignored = ::fchown(fd, old_info->st_uid, old_info->st_gid);
         }
-        ok = ::fchmod(fd, old_info->st_mode & 07777) == 0;
+        ok = ::fchmod(fd, old_info->st_mode & 07777) == 0 || failed();
     }
-    ok = ok && WriteAll(fd, text) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
+    ok = ok && ((WriteAll(fd, text) && ::fsync(fd) == 0) || failed());
+    ok = (::close(fd) == 0 || failed()) && ok;
+    ok = ok && (::rename(temporary.c_str(), target.c_str()) == 0 || failed());
     if (!ok) {
         ::unlink(temporary.c_str());
+        errno = error;
     }
     return ok;
 }
@@ -266,6 +414,7 @@ std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
                                        const char* default_value, char* buffer, std::uint32_t size,
                                        const char* file_name) {
     if (buffer == nullptr || size == 0) {
+        errno = EINVAL;
         return 0;
     }
     // Windows drops the blanks at the end of the default too.
@@ -275,6 +424,8 @@ std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
     std::string text;
     if (section != nullptr && key != nullptr && file_name != nullptr &&
         ReadWholeFile(ResolveCase(file_name), text) == FileState::Read) {
+        const Encoding encoding = EncodingOf(text);
+        text = Decode(std::move(text), encoding);
         const Lookup found = Find(text, Trim(section), Trim(key));
         if (found.key_found) {
             result = found.value;
@@ -296,6 +447,7 @@ bool WritePrivateProfileStringA(const char* section, const char* key, const char
                                 const char* file_name) {
     if (section == nullptr || file_name == nullptr || *file_name == '\0' ||
         !Writable(section, key == nullptr ? "k" : key, value == nullptr ? "" : value)) {
+        errno = EINVAL;
         return false;
     }
 
@@ -323,17 +475,22 @@ bool WritePrivateProfileStringA(const char* section, const char* key, const char
     if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
         return false;
     }
+    if (!exists && errno != ENOENT) {
+        return false;
+    }
 
-    std::string text;
-    const FileState state = ReadWholeFile(target, text);
+    std::string bytes;
+    const FileState state = ReadWholeFile(target, bytes);
     if (state == FileState::Unusable || (exists && state != FileState::Read)) {
         return false;
     }
+    const Encoding encoding = EncodingOf(bytes);
+    const std::string text = Decode(bytes, encoding);
     const std::string edited = Edit(text, section, key, value);
     if (edited == text) {
         return true;
     }
-    return ReplaceFile(target, edited, exists ? &info : nullptr);
+    return ReplaceFile(target, Encode(edited, encoding), exists ? &info : nullptr);
 }
 
 } // namespace platform

@@ -9,14 +9,17 @@
 
 #include <SDL.h>
 #include <SDL_mixer.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
 #include <numbers>
 #include <optional>
@@ -46,7 +49,7 @@ constexpr int kChannel = 0;
 
 // Anything bigger is not a sound file the program would ship; it gets the default sound rather
 // than a memory spike.
-constexpr std::streamoff kMaxFileBytes = 256 * 1024 * 1024;
+constexpr off_t kMaxFileBytes = 256 * 1024 * 1024;
 
 // Flags PlaySoundA accepts beyond SND_ASYNC, SND_NODEFAULT and SND_FILENAME: none. Memory
 // images, aliases, resources, looping and SND_NOSTOP are not offered by this backend.
@@ -123,21 +126,37 @@ std::vector<std::uint8_t> MakeAlertWave() {
 }
 
 // The file is read afresh for every play, so a sound replaced on disk is heard at the next
-// chime.
+// chime. Only a regular file is a sound: a pipe, socket, device or folder under the name is
+// treated as missing, and it is opened without blocking so that a pipe with no writer cannot
+// hold up this worker, and with it every later chime.
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
         return std::nullopt;
     }
-    std::streamoff size = file.tellg();
-    if (size <= 0 || size > kMaxFileBytes) {
-        return std::nullopt;
+    std::optional<std::vector<std::uint8_t>> bytes;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
+        info.st_size <= kMaxFileBytes) {
+        bytes.emplace(static_cast<std::size_t>(info.st_size));
+        std::size_t length = 0;
+        while (length < bytes->size()) {
+            const ssize_t got = ::read(fd, bytes->data() + length, bytes->size() - length);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                break;
+            }
+            length += static_cast<std::size_t>(got);
+        }
+        // A file cut short while it was read plays what was there; the decoder judges it.
+        bytes->resize(length);
+        if (length == 0) {
+            bytes.reset();
+        }
     }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    file.seekg(0);
-    if (!file.read(reinterpret_cast<char*>(bytes.data()), size)) {
-        return std::nullopt;
-    }
+    ::close(fd);
     return bytes;
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+class QSocketNotifier;
 class QTimer;
 
 namespace platform::qt {
@@ -52,7 +53,8 @@ QPixmap Picture(const std::string& name);
 
 // Calls its handler every period, on a grid of the wall clock: just after each multiple of the
 // period since the epoch. 800 ms divides the hour and every time-zone offset, so a tick lands
-// a few milliseconds after hh:00:00 and hh:00:08.
+// a few milliseconds after hh:00:00 and hh:00:08. After a step of the wall clock, either way
+// and of any size, or a resume from suspend, the next tick comes within one period.
 class AlignedTimer {
   public:
     AlignedTimer(int period_ms, std::function<void()> handler);
@@ -61,11 +63,14 @@ class AlignedTimer {
   private:
     void Arm();
     void Fire();
+    void ClockSet();
 
     int period_ms_;
     std::function<void()> handler_;
     std::unique_ptr<QTimer> timer_;
     qint64 due_ms_ = 0;
+    int step_fd_ = -1; // a timerfd that reports steps of the wall clock
+    std::unique_ptr<QSocketNotifier> step_watch_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

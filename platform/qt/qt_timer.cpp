@@ -1,14 +1,35 @@
 #include "platform/qt/qt_backend.h"
 
 #include <QDateTime>
+#include <QSocketNotifier>
 #include <QTimer>
+
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
 
 namespace platform::qt {
 
 namespace {
+
 // A tick lands this long after its grid point, so that the clock it reads is already in the
 // new second whatever the rounding of the timer.
 constexpr qint64 kLagMs = 2;
+// The wait runs on the monotonic clock, the grid on the wall clock; a wake-up this much before
+// its grid point is the timer's rounding, and the rest is waited out. Anything earlier means the
+// wall clock went back during the wait.
+constexpr qint64 kEarlyMs = 20;
+
+// A wall-clock timer that never expires (the year 2242), armed only to be cancelled when the
+// wall clock is set: by hand, by NTP stepping it, or on resume from suspend.
+bool WatchForClockSteps(int fd) {
+    itimerspec far{};
+    far.it_value.tv_sec = static_cast<time_t>(std::int64_t{1} << 33);
+    return ::timerfd_settime(fd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &far, nullptr) == 0;
+}
+
 } // namespace
 
 AlignedTimer::AlignedTimer(int period_ms, std::function<void()> handler)
@@ -16,31 +37,61 @@ AlignedTimer::AlignedTimer(int period_ms, std::function<void()> handler)
     timer_->setSingleShot(true);
     timer_->setTimerType(Qt::PreciseTimer);
     QObject::connect(timer_.get(), &QTimer::timeout, [this] { Fire(); });
+
+    // Without the notice (no timerfd, or a faked clock that the kernel knows nothing of) a step
+    // is still caught on the next wake-up, at most one period later.
+    step_fd_ = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (step_fd_ >= 0 && WatchForClockSteps(step_fd_)) {
+        step_watch_ = std::make_unique<QSocketNotifier>(step_fd_, QSocketNotifier::Read);
+        QObject::connect(step_watch_.get(), &QSocketNotifier::activated, [this] { ClockSet(); });
+    }
     Arm();
 }
 
 AlignedTimer::~AlignedTimer() {
     *alive_ = false;
+    step_watch_.reset();
+    if (step_fd_ >= 0) {
+        ::close(step_fd_);
+    }
 }
 
-// Re-aligned on every tick, so drift, clock steps and suspend never accumulate.
+// Every wait is worked out afresh from the wall clock, to the next grid point: never longer
+// than one period, whatever the clock did before.
 void AlignedTimer::Arm() {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     due_ms_ = (now - kLagMs) / period_ms_ * period_ms_ + period_ms_ + kLagMs;
+    if (now - kLagMs < 0 && (now - kLagMs) % period_ms_ != 0) {
+        due_ms_ -= period_ms_; // division rounds towards zero before the epoch
+    }
     timer_->start(static_cast<int>(due_ms_ - now));
 }
 
 void AlignedTimer::Fire() {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (now < due_ms_) {
+    if (now < due_ms_ && due_ms_ - now <= kEarlyMs) {
         // Woken a little early; a tick now would read the old second.
         timer_->start(static_cast<int>(due_ms_ - now));
         return;
     }
+    // On time, late, or after the wall clock moved either way during the wait: tick now, so
+    // that a step never holds up the quit request, and wait from here on the clock's new grid.
     // The handler may unload the window that owns this timer.
     const auto alive = alive_;
     handler_();
     if (*alive) {
+        Arm();
+    }
+}
+
+// The wall clock was set: the wait in progress was measured against the old one. The next
+// tick comes at the next grid point of the new one.
+void AlignedTimer::ClockSet() {
+    std::uint64_t expirations = 0;
+    while (::read(step_fd_, &expirations, sizeof expirations) < 0 && errno == EINTR) {
+    }
+    WatchForClockSteps(step_fd_);
+    if (timer_->isActive()) {
         Arm();
     }
 }

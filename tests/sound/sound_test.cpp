@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -237,13 +238,21 @@ TEST_F(SoundTest, soundNewStartReplacesPlayingSound) {
     EXPECT_LT(heard.Rms(switched + 0.4, 1.1), 0.001) << "the first sound went on";
 }
 
+// Whatever sits under the sound's name, the worker answers at once: a file it cannot play,
+// and anything that is not a regular file (a pipe with no writer, a folder, a device), gives
+// the default sound, or silence when refused, and the next sound is heard as usual.
 TEST_F(SoundTest, soundUnplayableFileGivesDefaultSoundUnlessRefused) {
     std::ofstream(dir_ / "text.wav") << "this is not a sound\n";
     std::vector<std::int16_t> cut(20000, 1000);
     WriteWave(dir_ / "cut.wav", cut);
     fs::resize_file(dir_ / "cut.wav", 30); // a header that ends inside the format block
+    ASSERT_EQ(mkfifo((dir_ / "fifo.wav").c_str(), 0600), 0);
+    fs::create_directory(dir_ / "folder.wav");
+    fs::create_symlink("/dev/zero", dir_ / "device.wav");
 
-    for (const char* name : {"missing.wav", "text.wav", "cut.wav", ""}) {
+    const char* unplayable[] = {"missing.wav", "text.wav",   "cut.wav",   "",
+                                "fifo.wav",    "folder.wav", "device.wav"};
+    for (const char* name : unplayable) {
         SCOPED_TRACE(name);
         platform::PlaySoundA((dir_ / name).c_str(), nullptr, kAsyncFile);
         Capture heard = Session();
@@ -251,14 +260,18 @@ TEST_F(SoundTest, soundUnplayableFileGivesDefaultSoundUnlessRefused) {
         EXPECT_LT(heard.Seconds(), 1.5);
     }
 
-    for (const char* name : {"missing.wav", "cut.wav"}) {
+    for (const char* name : unplayable) {
         SCOPED_TRACE(name);
         platform::PlaySoundA((dir_ / name).c_str(), nullptr, kAsyncFile | platform::SND_NODEFAULT);
-        std::this_thread::sleep_for(milliseconds(200) + milliseconds(300));
-        if (fs::exists(capture_)) {
-            EXPECT_LT(Session().Rms(0, 10), 0.001);
-        }
     }
+    std::this_thread::sleep_for(milliseconds(500));
+    if (fs::exists(capture_)) {
+        EXPECT_LT(Session().Rms(0, 10), 0.001);
+    }
+
+    WriteTone(dir_ / "tone.wav", kLow, 0.3);
+    platform::PlaySoundA((dir_ / "tone.wav").c_str(), nullptr, kAsyncFile);
+    EXPECT_GT(Session().Level(kLow, 0.05, 0.25), 0.2) << "a later sound was not heard";
 }
 
 TEST_F(SoundTest, soundWithoutDeviceGoesOnSilentlyAndRetries) {

@@ -1,0 +1,176 @@
+"""The time signal while the wall clock jumps under it: the real program with its clock stepped
+back and forth by libfaketime during the run, and stopped and continued across a full hour.
+Ticks are seen from outside: every tick opens the settings file to poll the quit request."""
+
+import ctypes
+import math
+import os
+import signal
+import struct
+import sys
+import threading
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+
+CLEAN = "[Form]\r\nQuit=0\r\n"
+TICK = 0.8
+# Room for a busy machine between the program's open and this process seeing it.
+SLACK = 0.15
+IN_OPEN = 0x20
+DAY = 86400
+
+
+class TickWatch:
+    """The real times at which the program opened its settings file, from inotify."""
+
+    def __init__(self, folder):
+        libc = ctypes.CDLL(None, use_errno=True)
+        self.fd = libc.inotify_init1(os.O_CLOEXEC)
+        if self.fd < 0 or libc.inotify_add_watch(self.fd, folder.encode(), IN_OPEN) < 0:
+            raise OSError(ctypes.get_errno(), "inotify")
+        self.times = []
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+
+    def _read(self):
+        while True:
+            try:
+                data = os.read(self.fd, 65536)
+            except OSError:
+                return
+            now = time.time()
+            at = 0
+            while at + 16 <= len(data):
+                _, _, _, length = struct.unpack_from("iIII", data, at)
+                name = data[at + 16:at + 16 + length].rstrip(b"\0")
+                if name == b"Velmorin.ini":
+                    self.times.append(now)
+                at += 16 + length
+
+    def after(self, moment):
+        return [t for t in self.times if t > moment]
+
+    def close(self):
+        os.close(self.fd)
+
+
+class SteppedClock:
+    """A clock file for libfaketime: the program's wall clock is real time plus `offset`
+    seconds, and writing a new offset steps it while the program runs."""
+
+    def __init__(self, session, offset):
+        self.path = os.path.join(session.root, "faketime.rc")
+        self.offset = 0
+        self.set(offset)
+        self.env = {
+            "LD_PRELOAD": harness.FAKETIME_LIB,
+            "FAKETIME_TIMESTAMP_FILE": self.path,
+            "FAKETIME_NO_CACHE": "1",
+            "FAKETIME_DONT_FAKE_MONOTONIC": "1",
+        }
+
+    def set(self, offset):
+        scratch = self.path + ".new"
+        with open(scratch, "w") as f:
+            f.write("%+d\n" % offset)
+        os.replace(scratch, self.path)
+        self.offset = offset
+        return time.time()
+
+
+def grid_phase(real_time, offset):
+    """How far after a point of the program's 800 ms grid a real moment falls, in seconds."""
+    return (real_time + offset) % TICK
+
+
+class ClockStepTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.display = harness.Display()
+        cls.addClassCleanup(cls.display.close)
+
+    def setUp(self):
+        self.session = harness.Session(self.display)
+        self.addCleanup(self.session.close)
+
+    def start(self, folder, clock, **options):
+        env = {**clock.env, **options.pop("env", {})}
+        process = self.session.start(folder, env=env, **options)
+        self.assertTrue(harness.wait_settings(folder, CLEAN, timeout=10), "no start-up write")
+        watch = TickWatch(folder)
+        self.addCleanup(watch.close)
+        return process, watch
+
+    def assert_ticks_resume(self, watch, clock, since, what):
+        """The first tick after `since` comes within one period, and the ones after it lie
+        on the grid of the clock as it is now."""
+        time.sleep(max(0, since + 3 * TICK + SLACK - time.time()))
+        ticks = watch.after(since)
+        self.assertGreaterEqual(len(ticks), 3, f"{what}: ticks stopped")
+        self.assertLess(ticks[0] - since, TICK + SLACK, f"{what}: first tick late")
+        gaps = [b - a for a, b in zip(ticks, ticks[1:])]
+        self.assertLess(max(gaps), TICK + SLACK, f"{what}: a gap between ticks")
+        phases = [grid_phase(t, clock.offset) for t in ticks[1:]]
+        self.assertTrue(all(p < SLACK for p in phases),
+                        f"{what}: ticks off the grid by {[round(p, 3) for p in phases]} s")
+
+    def assert_quit_obeyed(self, folder, process):
+        exit_watch = harness.ExitWatch(process)
+        written = time.monotonic()
+        harness.write_quit(folder, 1)
+        ended = exit_watch.wait(timeout=5)
+        self.assertIsNotNone(ended, "the quit request was not obeyed")
+        self.assertLess(ended - written, TICK + SLACK, "the quit request was obeyed late")
+
+    def test_steps_back_and_forth_never_stop_the_ticks(self):
+        folder = self.session.program_folder()
+        hour = math.floor(time.time() / DAY) * DAY + 15 * 3600
+        clock = SteppedClock(self.session, round(hour - 10 - time.time()))
+        process, watch = self.start(folder, clock)
+        for step, what in ((-20, "back 20 s"), (-DAY, "back a day"),
+                           (DAY, "forward a day again"), (-30 * DAY, "back 30 days")):
+            time.sleep(0.3)
+            since = clock.set(clock.offset + step)
+            self.assert_ticks_resume(watch, clock, since, what)
+            self.assertIsNone(process.poll())
+        self.assert_quit_obeyed(folder, process)
+
+    def test_a_forward_step_or_a_stop_across_the_hour(self):
+        folder = self.session.program_folder(tones=True)
+        capture = os.path.join(self.session.root, "capture.raw")
+        hour = math.floor(time.time() / DAY) * DAY + 15 * 3600
+        clock = SteppedClock(self.session, round(hour - 6 - time.time()))
+        process, watch = self.start(folder, clock, capture=capture,
+                                    env={"VELMORIN_AUDIO_GRACE_MS": "300"})
+
+        # Forward from before hh:00:00 to hh:00:03: the stepped-over chime is not played late,
+        # the one at hh:00:08 comes as usual.
+        timeline = harness.CaptureTimeline(capture)
+        while time.time() + clock.offset < hour - 3:
+            time.sleep(0.01)
+        since = clock.set(clock.offset + round(hour + 3 - (time.time() + clock.offset)))
+        second_8 = hour + 8 - clock.offset
+        while time.time() < second_8 + 1:
+            timeline.poll()
+            time.sleep(0.005)
+        self.assert_ticks_resume(watch, clock, since, "forward over hh:00:00")
+        opened = timeline.appeared()
+        self.assertIsNotNone(opened, "no chime at hh:00:08")
+        self.assertLess(abs(opened - second_8), 0.3,
+                        f"the chime began at hh:00:{opened + clock.offset - hour:06.3f}")
+
+        # Stopped at hh:59:58 and continued after the next hour has begun.
+        clock.set(clock.offset + round(hour + 3600 - 2 - (time.time() + clock.offset)))
+        time.sleep(0.5)
+        process.send_signal(signal.SIGSTOP)
+        time.sleep(3)
+        process.send_signal(signal.SIGCONT)
+        self.assert_ticks_resume(watch, clock, time.time(), "stopped across hh:00:00")
+        self.assert_quit_obeyed(folder, process)
+
+
+if __name__ == "__main__":
+    unittest.main()
