@@ -12,6 +12,14 @@ constexpr std::int64_t kLagMs = 2;
 // FILETIME counts 100 ns from 1601; the grid counts from the Unix epoch, as on Linux.
 constexpr std::int64_t kEpochIn100Ns = 116444736000000000;
 
+// Never coalesced with other timers: Windows may otherwise delay the tick of a hidden window
+// to save power, and the chime would come late.
+void SetTickTimer(HWND hwnd, UINT_PTR id, std::int64_t wait_ms) {
+    SetCoalescableTimer(hwnd, id,
+                        static_cast<UINT>(std::max<std::int64_t>(wait_ms, USER_TIMER_MINIMUM)),
+                        nullptr, TIMERV_NO_COALESCING);
+}
+
 // The wait is computed afresh from the wall clock on every tick and never leaves 0..period:
 // drift, clock steps and suspend never accumulate, and no absolute due time can make a
 // backward step wait out the difference.
@@ -20,8 +28,7 @@ void Arm(HWND hwnd, AlignedTimer& timer) {
     const std::int64_t period = timer.period_ms;
     timer.due_ms = (now - kLagMs) / period * period + period + kLagMs;
     const std::int64_t wait = std::clamp<std::int64_t>(timer.due_ms - now, 0, period);
-    SetTimer(hwnd, timer.id, static_cast<UINT>(std::max<std::int64_t>(wait, USER_TIMER_MINIMUM)),
-             nullptr);
+    SetTickTimer(hwnd, timer.id, wait);
 }
 
 } // namespace
@@ -52,10 +59,7 @@ void FireTimer(FormWindow& window, UINT_PTR id) {
         // Woken early, a tick would read the old second; a clock stepped back is caught here too
         // and laid on the grid again.
         if (found->due_ms - now <= found->period_ms) {
-            SetTimer(
-                window.hwnd, id,
-                static_cast<UINT>(std::max<std::int64_t>(found->due_ms - now, USER_TIMER_MINIMUM)),
-                nullptr);
+            SetTickTimer(window.hwnd, id, found->due_ms - now);
         } else {
             Arm(window.hwnd, *found);
         }

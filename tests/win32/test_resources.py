@@ -8,7 +8,9 @@ import zipfile
 
 import pefile
 
-ZIP = os.environ.get("VELMORIN_WIN_ZIP", "")
+import winelib
+
+ZIP = winelib.ZIP
 VERSION = "3.04.0006"
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "winmm.dll", "comctl32.dll",
                "msvcrt.dll", "advapi32.dll", "shell32.dll"}
@@ -31,6 +33,7 @@ class ExecutableTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         # The executable as shipped in the zip.
+        winelib.check_zip_fresh()
         with zipfile.ZipFile(ZIP) as archive:
             cls.pe = pefile.PE(data=archive.read("Velmorin/velmorin.exe"))
 

@@ -25,6 +25,14 @@ READY_PREFIX = os.environ.get("VELMORIN_WINE_PREFIX", "")
 FONT_SUBSTITUTES = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes"
 
 
+def check_zip_fresh():
+    """A zip older than the executable the build made would test yesterday's program."""
+    exe = os.path.join(PROGRAM_DIR, "velmorin.exe")
+    if os.path.isfile(ZIP) and os.path.isfile(exe) and os.path.getmtime(ZIP) < os.path.getmtime(exe):
+        raise RuntimeError(f"{ZIP} is older than {exe}: pack it again (make windows, or cpack -G "
+                           "ZIP in the build folder)")
+
+
 def wine_environment(prefix, extra=None):
     env = {
         "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
@@ -79,6 +87,7 @@ class WineSession:
         """The zip's Velmorin folder as a user unpacks it, renamed to `name`; without a zip,
         the build's program folder."""
         folder = os.path.join(self.root, name)
+        check_zip_fresh()
         if os.path.isfile(ZIP):
             unpacked = tempfile.mkdtemp(dir=self.root)
             with zipfile.ZipFile(ZIP) as archive:
