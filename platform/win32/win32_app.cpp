@@ -1,4 +1,5 @@
 #include "platform/win32/win32_backend.h"
+#include "platform/win32/win32_resources.h"
 
 #include <commctrl.h>
 
@@ -21,8 +22,8 @@ bool RegisterWindowClass() {
     window_class.style = CS_HREDRAW | CS_VREDRAW;
     window_class.lpfnWndProc = FormProc;
     window_class.hInstance = State().instance;
-    window_class.hIcon = LoadIconW(State().instance, MAKEINTRESOURCEW(1));
-    window_class.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
+    window_class.hIcon = LoadIconW(State().instance, MAKEINTRESOURCEW(VELMORIN_ICON));
+    window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     window_class.lpszClassName = WindowClassName();
     return RegisterClassExW(&window_class) != 0;
