@@ -18,6 +18,8 @@ add_custom_command(OUTPUT ${VELMORIN_ICO} ${VELMORIN_SETTING_BMP}
             BMP3:${VELMORIN_SETTING_BMP}
     DEPENDS ${PICTURES} ${ICONS}
     COMMENT "Making the icon and the background bitmap")
+add_custom_target(win32_pictures DEPENDS ${VELMORIN_ICO} ${VELMORIN_SETTING_BMP})
+add_dependencies(win32_pictures pictures)
 
 # FILEVERSION takes four numbers; 3.04.0006 becomes 3,4,0,6.
 string(REGEX MATCHALL "[0-9]+" version_parts ${PROJECT_VERSION})
@@ -40,7 +42,7 @@ target_link_libraries(velmorin PRIVATE velmorin_logic velmorin_win32)
 # One file to copy: no DLL of the compiler's runtime beside it.
 target_link_options(velmorin PRIVATE -static -mwindows $<$<CONFIG:Release>:-s>)
 set_target_properties(velmorin PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROGRAM_DIR})
-add_dependencies(velmorin program_data)
+add_dependencies(velmorin program_data win32_pictures)
 
 # The zip: one folder Velmorin\ with the program and its data, ready to unzip anywhere the user
 # can write.

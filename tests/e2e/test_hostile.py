@@ -86,29 +86,32 @@ class HostileFilesTest(unittest.TestCase):
 
     # The About window's helpers, borrowed from its own tests.
     pixels = test_about.AboutWindowTest.pixels
-    start_two_copies = test_about.AboutWindowTest.start_two_copies
+    click = test_about.AboutWindowTest.click
     window_titled = test_about.AboutWindowTest.window_titled
-    click_about = test_about.AboutWindowTest.click_about
-    click_ok = test_about.AboutWindowTest.click_ok
 
     def test_a_tune_that_is_no_file_leaves_the_about_window_free(self):
         self.dpi = harness.screen_dpi(self.display)
-        self.capture = os.path.join(self.session.root, "second.raw")
         folder = self.session.program_folder()
-        self.start_two_copies(folder)
+        # Half past the hour on a faked clock, so that no hour's sound joins in.
+        offset = harness.next_hour_minus(1800) - time.time()
+        first = self.session.start(folder, fake_start=harness.same_clock(offset))
+        self.assertTrue(harness.wait_for(lambda: harness.quit_value(folder) == "0", 10))
+        second = self.session.start(folder, fake_start=harness.same_clock(offset))
+        control = harness.wait_for(lambda: self.window_titled("Velmorin"), 10)
+        self.assertIsNotNone(control, "the second copy shows no control window")
         for kind in ("fifo", "folder", "device"):
             with self.subTest(kind=kind):
                 make_hostile(os.path.join(folder, "ABOUT.MID"), kind)
-                self.click_about()
+                self.click(control, 2880, 405, 600, 420)
                 about = harness.wait_for(lambda: self.window_titled(test_about.ABOUT_TITLE), 5)
                 self.assertIsNotNone(about, "the About window did not show")
-                self.click_ok(about)
+                self.click(about, 1710, 1800, 870, 465)
                 closed = harness.wait_for(
                     lambda: self.window_titled(test_about.ABOUT_TITLE) is None, 3)
                 self.assertTrue(closed, "the About window hangs")
-        self.assertIsNone(self.second.poll())
+        self.assertIsNone(second.poll())
         harness.write_quit(folder, 1)
-        self.assertIsNotNone(harness.ExitWatch(self.first).wait(timeout=3))
+        self.assertIsNotNone(harness.ExitWatch(first).wait(timeout=3))
 
 
 SQUATTER = r"""
