@@ -37,10 +37,19 @@ bool RegisterRunningCopy() {
     return State().running_copy != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
+bool IsReturnKey(const MSG& message) {
+    return (message.message == WM_KEYDOWN || message.message == WM_KEYUP ||
+            message.message == WM_CHAR) &&
+           (message.wParam == VK_RETURN || message.wParam == L'\r');
+}
+
 // Messages of a visible form go through the dialog manager first, for Tab and the arrow keys.
+// Enter is kept from it: there it would press the button that Tab last made the default, and no
+// button of these windows is a default button; Space presses the focused one.
 void Dispatch(MSG& message) {
     const HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
-    if (root != nullptr && IsWindowVisible(root) && IsDialogMessageW(root, &message)) {
+    if (root != nullptr && IsWindowVisible(root) && !IsReturnKey(message) &&
+        IsDialogMessageW(root, &message)) {
         return;
     }
     TranslateMessage(&message);

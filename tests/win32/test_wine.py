@@ -157,7 +157,14 @@ class WineTest(unittest.TestCase):
         harness.save_window(DISPLAY, control["id"],
                             artifact("wine-control-window.png"))
 
-        harness.click(DISPLAY, control["id"], 192, 41)  # About
+        # Enter and Esc press nothing (no default or cancel button); Tab goes from Alarm Quit
+        # to About, and Space presses it.
+        for key in ("Return", "Escape", "Tab", "Return", "space"):
+            harness.press_key(DISPLAY, control["id"], key)
+            time.sleep(0.3)
+            if key != "space":
+                self.assertEqual([w["title"] for w in harness.mapped_windows(DISPLAY)],
+                                 ["Velmorin"], key)
         about = harness.wait_for(lambda: titled(DISPLAY, "Velmorinについて"), 10)
         self.assertTrue(about, "About opened no window")
         about = about[0]
