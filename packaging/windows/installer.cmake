@@ -2,10 +2,28 @@
 # the zip that ships it (then the installer holds exactly the zip's files):
 #   cmake -DZIP=<Velmorin-...-win64.zip> | -DPROGRAM_DIR=<folder>
 #         -DICON=<.ico> -DVERSION=3.04.0006 -DOUT=<setup.exe> -P packaging/windows/installer.cmake
+# or, for the Windows build folder's zip and icon, with the project's version:
+#   cmake -DBUILD_DIR=build-win -P packaging/windows/installer.cmake
 cmake_minimum_required(VERSION 3.25)
 
+if(NOT DEFINED VERSION)
+    file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/../../CMakeLists.txt project REGEX "^project\\(")
+    string(REGEX MATCH "VERSION ([0-9.]+)" found "${project}")
+    set(VERSION ${CMAKE_MATCH_1})
+endif()
+if(DEFINED BUILD_DIR)
+    if(NOT DEFINED PROGRAM_DIR AND NOT DEFINED ZIP)
+        set(ZIP ${BUILD_DIR}/Velmorin-${VERSION}-win64.zip)
+    endif()
+    if(NOT DEFINED ICON)
+        set(ICON ${BUILD_DIR}/resources/velmorin.ico)
+    endif()
+    if(NOT DEFINED OUT)
+        set(OUT ${BUILD_DIR}/Velmorin-${VERSION}-setup.exe)
+    endif()
+endif()
 foreach(var ICON VERSION OUT)
-    if(NOT DEFINED ${var})
+    if(NOT ${var})
         message(FATAL_ERROR "installer.cmake needs -D${var}=...")
     endif()
 endforeach()

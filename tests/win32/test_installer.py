@@ -27,11 +27,11 @@ SHIPPED = {f"{h:02}.WAV" for h in range(12)} | {"ABOUT.MID", "velmorin.exe"}
 
 
 def resources(path):
-    """The version strings, the version block's language and the icon images of an exe."""
+    """The product's version strings, the version block's language and the icon images."""
     pe = pefile.PE(path)
     table = next(t for info in pe.FileInfo[0] if info.Key == b"StringFileInfo"
                  for t in info.StringTable)
-    strings = {k.decode(): v.decode() for k, v in table.entries.items()}
+    strings = {k: table.entries[k] for k in (b"ProductName", b"ProductVersion", b"FileVersion")}
     icons = next(e for e in pe.DIRECTORY_ENTRY_RESOURCE.entries if e.id == 3)
     images = sorted(pe.get_data(i.directory.entries[0].data.struct.OffsetToData,
                                 i.directory.entries[0].data.struct.Size)
@@ -100,12 +100,9 @@ class Installer(unittest.TestCase):
     def wait_for_one_copy(self, not_pid=None):
         for _ in range(50):
             running = [p for p in self.copies() if p != not_pid]
-            try:
-                with open(os.path.join(self.folder, "Velmorin.ini"), "rb") as f:
-                    text = f.read()
-            except OSError:
-                text = b""
-            cleared = b"Quit=0" in text.replace(b"\0", b"")
+            ini = os.path.join(self.folder, "Velmorin.ini")
+            with open(ini if os.path.exists(ini) else os.devnull, "rb") as f:
+                cleared = b"Quit=0" in f.read().replace(b"\0", b"")  # ANSI or UTF-16
             if len(running) == 1 and cleared and not_pid not in self.copies():
                 return running[0]
             time.sleep(0.2)
@@ -126,23 +123,19 @@ class Installer(unittest.TestCase):
                 self.assertIn(self.exe.encode(), f.read())
         values = dict(line.split("=", 1) for line in self.registry(UNINSTALL_KEY)
                       [f"[{UNINSTALL_KEY}]"])
+        exe = self.exe.replace("\\", "\\\\")
+        uninstaller = exe.replace("velmorin.exe", "uninstall.exe")
+        expected = {'"DisplayName"': '"Velmorin"', '"DisplayVersion"': '"3.04.0006"',
+                    '"DisplayIcon"': f'"{exe},0"', '"UninstallString"': f'"\\"{uninstaller}\\""',
+                    '"QuietUninstallString"': f'"\\"{uninstaller}\\" /S"',
+                    '"NoModify"': "dword:00000001", '"NoRepair"': "dword:00000001"}
+        self.assertEqual({k: values[k] for k in expected}, expected)
+        self.assertGreater(len(values['"Publisher"']), 2)
         size = sum(os.path.getsize(os.path.join(self.folder, n)) for n in SHIPPED)
         size += os.path.getsize(os.path.join(self.folder, "uninstall.exe"))
-        uninstaller = self.exe.replace("velmorin.exe", "uninstall.exe").replace("\\", "\\\\")
-        self.assertEqual(values['"DisplayName"'], '"Velmorin"')
-        self.assertEqual(values['"DisplayVersion"'], '"3.04.0006"')
-        self.assertEqual(values['"DisplayIcon"'], '"%s,0"' % self.exe.replace("\\", "\\\\"))
-        self.assertEqual(values['"UninstallString"'], '"\\"%s\\""' % uninstaller)
-        self.assertEqual(values['"QuietUninstallString"'], '"\\"%s\\" /S"' % uninstaller)
-        self.assertEqual((values['"NoModify"'], values['"NoRepair"']), ("dword:00000001",) * 2)
-        self.assertGreater(len(values['"Publisher"']), 2)
         self.assertAlmostEqual(int(values['"EstimatedSize"'][6:], 16), size / 1024, delta=2)
         # The installer carries the program's own icon and version block.
-        setup_strings, setup_language, setup_icons = resources(SETUP)
-        strings, language, icons = resources(os.path.join(self.folder, "velmorin.exe"))
-        for key in ("ProductName", "ProductVersion", "FileVersion"):
-            self.assertEqual(setup_strings[key], strings[key])
-        self.assertEqual((setup_language, setup_icons), (language, icons))
+        self.assertEqual(resources(SETUP), resources(os.path.join(self.folder, "velmorin.exe")))
 
         # An upgrade over the running copy, this time without the startup shortcut.
         self.assertEqual(self.wine("wine", SETUP, "/S", "/NOSTARTUP"), 0)
