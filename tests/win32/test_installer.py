@@ -5,6 +5,7 @@ HKCU exactly as they were. VELMORIN_SETUP names the setup.exe to test; VELMORIN_
 may name a ready prefix to copy instead of booting a new one."""
 
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -97,16 +98,19 @@ class Installer(unittest.TestCase):
                 found.append(pid)
         return found
 
-    def wait_for_one_copy(self, not_pid=None):
+    def wait_for_copies(self, count, old=()):
+        """Waits until `count` copies run from the installed folder, none of them in `old`,
+        and the settings file holds the cleared quit request that every copy writes."""
         for _ in range(50):
-            running = [p for p in self.copies() if p != not_pid]
+            running = self.copies()
             ini = os.path.join(self.folder, "Velmorin.ini")
             with open(ini if os.path.exists(ini) else os.devnull, "rb") as f:
-                cleared = b"Quit=0" in f.read().replace(b"\0", b"")  # ANSI or UTF-16
-            if len(running) == 1 and cleared and not_pid not in self.copies():
-                return running[0]
+                text = f.read().replace(b"\0", b"")  # ANSI or UTF-16
+            cleared = re.search(rb"^Quit=0\r?$", text, re.M) is not None
+            if len(running) == count and cleared and not set(old) & set(running):
+                return running
             time.sleep(0.2)
-        self.fail(f"expected one new copy with Quit=0, found {self.copies()}")
+        self.fail(f"expected {count} new copies with Quit=0, found {self.copies()} ({old} old)")
 
     def test_install_upgrade_uninstall(self):
         files_before, registry_before = self.user_files(), self.registry("HKCU")
@@ -116,7 +120,7 @@ class Installer(unittest.TestCase):
                          os.path.join(programs, "StartUp", "Velmorin.lnk"))
 
         self.assertEqual(self.wine("wine", SETUP, "/S"), 0)
-        first = self.wait_for_one_copy()
+        self.wait_for_copies(1)
         self.assertEqual(set(os.listdir(self.folder)), SHIPPED | {"uninstall.exe", "Velmorin.ini"})
         for link in (menu, startup):
             with open(link, "rb") as f:
@@ -137,9 +141,15 @@ class Installer(unittest.TestCase):
         # The installer carries the program's own icon and version block.
         self.assertEqual(resources(SETUP), resources(os.path.join(self.folder, "velmorin.exe")))
 
-        # An upgrade over the running copy, this time without the startup shortcut.
+        # The menu entry, chosen while the time signal runs, starts the copy that shows the
+        # control window. An upgrade then ends both and starts one new copy.
+        # "00" still reads as 0; the new copy's start-up writes "0" over it.
+        with open(os.path.join(self.folder, "Velmorin.ini"), "wb") as f:
+            f.write(b"[Form]\r\nQuit=00\r\n")
+        self.wine("wine", "start", "/unix", menu)
+        old = self.wait_for_copies(2)
         self.assertEqual(self.wine("wine", SETUP, "/S", "/NOSTARTUP"), 0)
-        self.wait_for_one_copy(not_pid=first)
+        self.wait_for_copies(1, old)
         self.assertTrue(os.path.exists(menu))
         self.assertFalse(os.path.exists(startup))
 
