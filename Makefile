@@ -38,7 +38,8 @@ setup:
 setup-test:
 	scripts/setup.sh --test --windows
 
-# The Windows program, cross-built with mingw-w64 into build-win/ and packed as a zip. The tools
+# The Windows program, cross-built with mingw-w64 into build-win/ and packed as a zip and as a
+# per-user installer made from that zip. The tools
 # that make the sounds, the tune and the pictures run here, so they come from the host build.
 windows: setup-windows
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -47,6 +48,7 @@ windows: setup-windows
 		-DCMAKE_BUILD_TYPE=Release -DVELMORIN_HOST_TOOLS=$(CURDIR)/build/tools $(WINDOWS_FLAGS)
 	cmake --build build-win -j $(JOBS)
 	cd build-win && cpack -G ZIP
+	cmake -DBUILD_DIR=build-win -P packaging/windows/installer.cmake
 
 setup-windows:
 	scripts/setup.sh --windows

@@ -18,10 +18,10 @@ for flag in "$@"; do
                    clang libclang-rt-14-dev)
         ;;
     --windows)
-        # The Windows build (cross compiler, icon and bitmap tools, CPack's zip) and its tests
-        # under wine (locales for the non-ASCII folder cases, pefile for the version block,
-        # the IPA proportional gothic standing in for the About text's face).
-        packages+=(g++-mingw-w64-x86-64-posix icoutils imagemagick zip wine wine64 locales
+        # The Windows build (cross compiler, icon and bitmap tools, CPack's zip, NSIS for the
+        # installer) and its tests under wine (locales for the non-ASCII folder cases, pefile for
+        # the version block, the IPA proportional gothic standing in for the About text's face).
+        packages+=(g++-mingw-w64-x86-64-posix icoutils imagemagick zip nsis wine wine64 locales
                    python3 python3-pefile xvfb xauth x11-utils faketime fonts-ipafont-gothic)
         ;;
     esac
