@@ -1,8 +1,10 @@
 """The control window of a second copy and the About window opened from it: where they show,
 the About text painted before its tune, the tune heard to its end while the control window
-waits, and OK."""
+waits, OK, and a tune that is no file."""
 
+import contextlib
 import os
+import shutil
 import struct
 import time
 import unittest
@@ -53,11 +55,10 @@ class AboutWindowTest(unittest.TestCase):
         self.addCleanup(self.display.close)
         self.session = harness.Session(self.display)
         self.addCleanup(self.session.close)
-        self.dpi = harness.screen_dpi(self.display)
         self.capture = os.path.join(self.session.root, "second.raw")
 
     def pixels(self, twips):
-        return harness.twips_to_pixels(twips, self.dpi)
+        return harness.twips_to_pixels(twips, self.display.dpi)
 
     def click(self, window, left, top, width, height):
         harness.click(self.display, window["id"], self.pixels(left + width // 2),
@@ -84,7 +85,7 @@ class AboutWindowTest(unittest.TestCase):
 
     def assert_whole_tune(self, expected):
         harness.wait_until_still(self.capture, quiet=1.0, timeout=60)
-        samples = harness.read_capture_peaks(self.capture)
+        samples = harness.read_capture(self.capture, peaks=True)
         # A note has died away once it has fallen below -50 dBFS.
         span = harness.audible_span(samples, threshold=100)
         self.assertIsNotNone(span, "the tune was silent")
@@ -103,7 +104,14 @@ class AboutWindowTest(unittest.TestCase):
         # Half past the hour on a faked clock, so that no hour's sound joins the tune.
         offset = harness.next_hour_minus(1800) - time.time()
         first = self.session.start(folder, fake_start=harness.same_clock(offset))
+        # A copy from another folder (and, so that it shows no window, another session), which
+        # Alarm Quit must leave running.
+        other_folder = self.session.program_folder("Elsewhere")
+        os.mkdir(os.path.join(other_folder, "runtime"), 0o700)
+        other = self.session.start(other_folder, env={
+            "XDG_RUNTIME_DIR": os.path.join(other_folder, "runtime")})
         self.assertTrue(harness.wait_for(lambda: harness.quit_value(folder) == "0", 10))
+        self.assertTrue(harness.wait_for(lambda: harness.quit_value(other_folder) == "0", 10))
         # A value that is no quit request, so only the second copy's start-up can turn it to 0.
         harness.write_quit(folder, 7)
         second = self.session.start(folder, fake_start=harness.same_clock(offset),
@@ -143,6 +151,22 @@ class AboutWindowTest(unittest.TestCase):
         self.assertIsNotNone(self.window_titled("Velmorin"))
         os.replace(self.capture, self.capture + ".first")
 
+        # A tune that is no file (a pipe, a folder, a device) leaves the About window free.
+        tune = os.path.join(folder, "ABOUT.MID")
+        for kind in ("fifo", "folder", "device"):
+            with self.subTest(kind=kind):
+                harness.make_hostile(tune, kind)
+                self.click(control, 2880, 405, 600, 420)
+                about = harness.wait_for(lambda: self.window_titled(ABOUT_TITLE), 5)
+                self.assertIsNotNone(about, "the About window did not show")
+                self.click(about, 1710, 1800, 870, 465)
+                self.assertTrue(harness.wait_for(lambda: self.window_titled(ABOUT_TITLE) is None,
+                                                 3), "the About window hangs")
+        os.remove(tune)
+        shutil.copy(os.path.join(harness.PROGRAM_DIR, "ABOUT.MID"), tune)
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(self.capture)
+
         # A second About plays the tune again. The About window covers Alarm Quit, so it is
         # dragged aside first; Alarm Quit pressed meanwhile waits for the tune's end.
         self.click(control, 2880, 405, 600, 420)
@@ -158,6 +182,8 @@ class AboutWindowTest(unittest.TestCase):
                         "Alarm Quit was lost")
         self.assertEqual(harness.quit_value(folder), "1")
         self.assertTrue(harness.wait_for(lambda: first.poll() is not None, 3))
+        self.assertIsNone(other.poll(), "Alarm Quit stopped a copy from another folder")
+        self.assertEqual(harness.quit_value(other_folder), "0")
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
-"""The time signal while the wall clock jumps under it: the real program with its clock stepped
-back and forth by libfaketime during the run, and stopped and continued across a full hour.
-Ticks are seen from outside: every tick opens the settings file to poll the quit request."""
+"""The time signal while the wall clock jumps under it and the files it plays are no files: the
+real program with its clock stepped back and forth by libfaketime during the run, and stopped and
+continued across a full hour. Ticks are seen from outside: every tick opens the settings file to
+poll the quit request."""
 
 import ctypes
 import math
@@ -21,6 +22,8 @@ TICK = 0.8
 SLACK = 0.15
 IN_OPEN = 0x20
 DAY = 86400
+ALERT = 880.0  # the first note of the default sound
+
 
 
 class TickWatch:
@@ -125,11 +128,37 @@ class ClockStepTest(unittest.TestCase):
         self.assertIsNotNone(ended, "the quit request was not obeyed")
         self.assertLess(ended - written, TICK + SLACK, "the quit request was obeyed late")
 
-    def test_steps_back_and_forth_never_stop_the_ticks(self):
-        folder = self.session.program_folder()
-        hour = math.floor(time.time() / DAY) * DAY + 15 * 3600
-        clock = SteppedClock(self.session, round(hour - 10 - time.time()))
-        process, watch = self.start(folder, clock)
+    def test_sounds_that_are_no_files_and_steps_back_and_forth(self):
+        # 03.WAV, 04.WAV and 05.WAV are a pipe, a folder and a device: each hour gives the
+        # default sound, and the next hour's own is heard (the device was closed in between).
+        folder = self.session.program_folder(tones=True, tone_seconds=0.5)
+        for hour, kind in ((3, "fifo"), (4, "folder"), (5, "device")):
+            harness.make_hostile(os.path.join(folder, f"{hour:02d}.WAV"), kind)
+        capture = os.path.join(self.session.root, "capture.raw")
+        today = math.floor(time.time() / DAY) * DAY
+        clock = SteppedClock(self.session, round(today + 15 * 3600 - 5 - time.time()))
+        process, watch = self.start(folder, clock, capture=capture,
+                                    env={"VELMORIN_AUDIO_GRACE_MS": "300"})
+        heard = []
+        for hour in (15, 16, 17, 19):
+            # Each hour from two seconds before it until its first sound is over; the one at
+            # hh:00:08 is stepped over.
+            top = today + hour * 3600
+            clock.set(clock.offset + round(top - 2 - (time.time() + clock.offset)))
+            self.assertTrue(harness.wait_for(lambda: os.path.exists(capture), 5),
+                            f"nothing played at {hour}:00:00")
+            harness.wait_until_still(capture, quiet=0.6, timeout=10)
+            # The tick in second 1 readies the next hour's chime.
+            while time.time() + clock.offset < top + 2.2:
+                time.sleep(0.05)
+            samples = harness.read_capture(capture)
+            os.remove(capture)
+            spans = harness.sound_spans(samples)
+            self.assertTrue(spans, f"silence at {hour}:00:00")
+            candidates = [ALERT, harness.tone_frequency(hour % 12)]
+            heard.append(harness.dominant_frequency(samples, spans[0][0], candidates, 0.1))
+        self.assertEqual(heard, [ALERT, ALERT, ALERT, harness.tone_frequency(7)])
+
         for step, what in ((-20, "back 20 s"), (-DAY, "back a day"),
                            (DAY, "forward a day again"), (-30 * DAY, "back 30 days")):
             time.sleep(0.3)
