@@ -52,12 +52,6 @@ class Display:
             self.process.kill()
             self.process.wait()
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *_):
-        self.close()
-
 
 class Session:
     # A user session: a display, a runtime folder of its own (so the running-copy check sees
@@ -113,12 +107,6 @@ class Session:
             with contextlib.suppress(ProcessLookupError):
                 os.kill(pid, signal.SIGKILL)
         shutil.rmtree(self.root, ignore_errors=True)
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *_):
-        self.close()
 
 
 def make_hostile(path, kind):

@@ -1,6 +1,7 @@
-"""The control window of a second copy and the About window opened from it: where they show,
-the About text painted before its tune, the tune heard to its end while the control window
-waits, OK, and a tune that is no file."""
+"""The control window of a second copy and the About window opened from it, driven through the X
+server as a user would: where they show, the About text painted before its tune, the tune heard
+to its end while the control window waits, OK, a tune that is no file, what Alarm Quit stops,
+and what the user is told when the quit request cannot be written."""
 
 import contextlib
 import os
@@ -10,6 +11,8 @@ import time
 import unittest
 
 import harness
+
+NOBODY = 65534
 
 ABOUT_TITLE = "Velmorinについて"
 # Heard length against the tune's own: a tune cut short loses more than this...
@@ -184,6 +187,41 @@ class AboutWindowTest(unittest.TestCase):
         self.assertTrue(harness.wait_for(lambda: first.poll() is not None, 3))
         self.assertIsNone(other.poll(), "Alarm Quit stopped a copy from another folder")
         self.assertEqual(harness.quit_value(other_folder), "0")
+
+
+    def test_a_request_that_cannot_be_written_is_reported_and_stops_nobody(self):
+        # Root writes anywhere, so the copies run as nobody in a folder nobody cannot write.
+        os.chmod(self.session.root, 0o755)
+        folder = self.session.program_folder()
+        runtime = os.path.join(self.session.root, "nobody-runtime")
+        os.mkdir(runtime, 0o700)
+        os.chown(runtime, NOBODY, NOBODY)
+        as_nobody = {"XDG_RUNTIME_DIR": runtime}
+        first = self.session.start(folder, user=NOBODY, env=as_nobody)
+        time.sleep(1.0)
+        second = self.session.start(folder, user=NOBODY, env=as_nobody)
+        window = harness.wait_for(lambda: self.window_titled("Velmorin"), 10)
+        self.assertIsNotNone(window, "the second copy shows no control window")
+        before = harness.read_text(harness.settings_path(folder))
+
+        self.click(window, 855, 2340, 1230, 525)
+        boxes = harness.wait_for(
+            lambda: [w for w in harness.mapped_windows(self.display) if w["id"] != window["id"]], 5)
+        self.assertEqual(len(boxes), 1, "no message box")
+        self.assertEqual(boxes[0]["title"], "Velmorin")
+        time.sleep(0.3)
+        harness.save_window(self.display, boxes[0]["id"], harness.artifact_path("quit-failed.png"))
+        image = harness.window_pixels(self.display, boxes[0]["id"])
+        self.assertGreater(harness.dark_pixels(image, 0, 0, image[0], image[1] // 2), 200,
+                           "the message box shows no text")
+        self.assertIsNone(second.poll(), "the copy ended before the user read the message")
+
+        harness.press_key(self.display, boxes[0]["id"], "Return")
+        self.assertTrue(harness.wait_for(lambda: second.poll() is not None, 3))
+        self.assertEqual(second.returncode, 0)
+        time.sleep(1.2)
+        self.assertIsNone(first.poll(), "the first copy stopped though no request was written")
+        self.assertEqual(harness.read_text(harness.settings_path(folder)), before)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,6 @@
 """The resident time signal as a user meets it: the real program under Xvfb, the running-copy
-check (also against another user's locks), a start without a display, and the hour's sound captured from the audio device while the
-clock is faked to just before a full hour. A quit request written by another process is obeyed
-in the Alarm Quit and install tests."""
+check (also against another user's locks), a start without a display, and the hour's sound
+captured from the audio device while the clock is faked to just before a full hour."""
 
 import math
 import os
@@ -19,6 +18,8 @@ CLEAN = "[Form]\r\nQuit=0\r\n"
 TICK = 0.8
 # Two ticks: long enough for any copy to have read the settings file and shown its windows.
 SETTLE = 2 * TICK + 0.1
+LEAD = 4  # seconds of faked time before the hour, enough for a slow start-up
+REPLACEMENT = 1900  # Hz, no hour's tone
 
 
 # Another user's locks where a careless program would look for its own: a shared one under the
@@ -41,13 +42,9 @@ sys.stdin.readline()
 """
 
 
-def report(text):
-    print(f"\n  measured: {text}", file=sys.stderr, flush=True)
-
-
-class DisplayTest(unittest.TestCase):
-    """One Xvfb server per class; a session of its own per test, so the running-copy check of
-    one test never sees the copies of another."""
+class TimeSignalTest(unittest.TestCase):
+    """One Xvfb server; a session of its own per test, so the running-copy check of one test
+    never sees the copies of another."""
 
     @classmethod
     def setUpClass(cls):
@@ -61,16 +58,13 @@ class DisplayTest(unittest.TestCase):
     def started(self, folder, **options):
         """Starts a copy and waits until its start-up has cleared the quit request."""
         process = self.session.start(folder, **options)
-        self.assertTrue(harness.wait_settings(folder, CLEAN),
-                        f"the settings file holds {harness.read_text(harness.settings_path(folder))!r}")
+        self.assertTrue(harness.wait_settings(folder, CLEAN), "the start-up wrote no Quit=0")
         self.assertIsNone(process.poll(), "the copy ended during start-up")
         return process
 
     def visible(self, process):
         return harness.windows_of(self.display, process)
 
-
-class StartupTest(DisplayTest):
     def test_without_a_display_it_exits_with_one_line(self):
         folder = self.session.program_folder()
         unused = next(f":{n}" for n in range(900, 1000)
@@ -142,17 +136,12 @@ class StartupTest(DisplayTest):
         # once and runs as the only copy.
         victim("squatted", {"XDG_CACHE_HOME": squat}, 1)
 
-
-class ChimeTest(DisplayTest):
-    LEAD = 4  # seconds of faked time before the hour, enough for a slow start-up
-    REPLACEMENT = 1900  # Hz, no hour's tone
-
     def test_the_hour_sound_starts_at_second_0_and_second_8(self):
         folder = self.session.program_folder(tones=True)
         capture = os.path.join(self.session.root, "capture.raw")
         # 15 o'clock today, in UTC like the copy: the 12-hour dial plays 03.WAV.
         hour = math.floor(time.time() / 86400) * 86400 + 15 * 3600
-        copy = self.started(folder, fake_start=hour - self.LEAD, capture=capture)
+        copy = self.started(folder, fake_start=hour - LEAD, capture=capture)
         hour_real = hour - copy.fake_offset
         self.assertGreater(hour_real, time.time(), "start-up took longer than the lead")
 
@@ -163,7 +152,7 @@ class ChimeTest(DisplayTest):
             timeline.poll()
             if not replaced and time.time() > hour_real + 3:
                 scratch = os.path.join(self.session.root, "new.WAV")
-                harness.write_tone(scratch, self.REPLACEMENT, 1.0)
+                harness.write_tone(scratch, REPLACEMENT, 1.0)
                 os.replace(scratch, os.path.join(folder, "03.WAV"))
                 replaced = True
             time.sleep(0.005)
@@ -177,9 +166,9 @@ class ChimeTest(DisplayTest):
         for start, end in spans:
             self.assertAlmostEqual((end - start) / harness.RATE, 1.0, delta=0.05,
                                    msg=f"a sound was cut or restarted: {described}")
-        candidates = [harness.tone_frequency(h) for h in range(12)] + [self.REPLACEMENT]
+        candidates = [harness.tone_frequency(h) for h in range(12)] + [REPLACEMENT]
         heard = [harness.dominant_frequency(samples, s, candidates) for s, _ in spans]
-        self.assertEqual(heard, [harness.tone_frequency(3), self.REPLACEMENT])
+        self.assertEqual(heard, [harness.tone_frequency(3), REPLACEMENT])
 
         # Times are taken from the wall clock: the disk driver's pace drifts from real time by
         # up to about one percent on a busy machine, which would blur a gap read from the stream.
@@ -189,8 +178,8 @@ class ChimeTest(DisplayTest):
         self.assertTrue(0 <= at[0] <= 0.3, f"first sound at hh:00:{at[0]:06.3f}")
         self.assertTrue(8 <= at[1] <= 8.3, f"second sound at hh:00:{at[1]:06.3f}")
         self.assertAlmostEqual(at[1] - at[0], 8.0, delta=0.1)
-        report(f"capture opened at hh:00:{opened:06.3f}; sounds out at hh:00:{at[0]:06.3f} "
-               f"and hh:00:{at[1]:06.3f}")
+        print(f"\n  measured: capture opened at hh:00:{opened:06.3f}; sounds out at "
+              f"hh:00:{at[0]:06.3f} and hh:00:{at[1]:06.3f}", file=sys.stderr)
 
 
 if __name__ == "__main__":

@@ -2,9 +2,7 @@
 // byte for byte, its permission bits and links, and a quit request shared by many processes
 // that never reads as anything but a whole value.
 
-#include "platform/platform.h"
-
-#include <gtest/gtest.h>
+#include "profile_fixture.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,41 +10,12 @@
 
 #include <chrono>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
 #include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
-
-class PosixProfile : public testing::Test {
+class PosixProfile : public Profile {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "profile-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        ini_ = folder_ + "/Velmorin.ini";
-    }
-    void TearDown() override {
-        ::chmod(folder_.c_str(), 0700);
-        fs::remove_all(folder_);
-    }
-
-    static void Put(const std::string& path, const std::string& text) {
-        std::ofstream(path, std::ios::binary) << text;
-    }
-    static std::string Contents(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-    static bool Set(const std::string& path, const char* value, const char* section = "Form",
-                    const char* key = "Quit") {
-        return platform::WritePrivateProfileStringA(section, key, value, path.c_str());
-    }
-
     // Runs `body` in a child that has given up root (root ignores permission bits) and
     // returns its exit status.
     template <typename Body> static int AsNobody(Body body) {
@@ -59,9 +28,6 @@ class PosixProfile : public testing::Test {
         ::waitpid(child, &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-
-    std::string folder_;
-    std::string ini_;
 };
 
 TEST_F(PosixProfile, WriteKeepsTheFileAsItWasAroundTheChange) {
@@ -80,15 +46,12 @@ TEST_F(PosixProfile, WriteKeepsTheFileAsItWasAroundTheChange) {
     EXPECT_EQ(Contents(ini_), "[Other]\rX=1\r[Form]\rQuit=0\r");
 
     // A UTF-16 file stays UTF-16, with whatever it holds beyond ASCII.
-    using namespace std::string_literals;
     const std::string utf16 =
         "\xFF\xFE[\0O\0]\0\r\0\n\0K\0=\0\xE9\0\x3D\xD8\x00\xDE\x00\xD8\r\0\n\0"s;
     Put(ini_, utf16);
     ASSERT_TRUE(Set(ini_, "1"));
     EXPECT_EQ(Contents(ini_), utf16 + "[\0F\0o\0r\0m\0]\0\r\0\n\0Q\0u\0i\0t\0=\0001\0\r\0\n\0"s);
-    char value[16] = {};
-    platform::GetPrivateProfileStringA("O", "K", "", value, sizeof value, ini_.c_str());
-    EXPECT_STREQ(value, "\xC3\xA9\xF0\x9F\x98\x80\xED\xA0\x80") << "as UTF-8";
+    EXPECT_EQ(Get(ini_, "O", "K"), "\xC3\xA9\xF0\x9F\x98\x80\xED\xA0\x80") << "as UTF-8";
 
     // Text that would break the file's lines is refused and leaves the file alone.
     Put(ini_, "[Form]\r\nQuit=0\r\n");
@@ -101,22 +64,23 @@ TEST_F(PosixProfile, WriteKeepsTheFileAsItWasAroundTheChange) {
 // A write keeps the file's permission bits and its symbolic link, and a file or folder its
 // user may not write is refused with that reason, never replaced by a rename.
 TEST_F(PosixProfile, WriteKeepsPermissionsAndLinksAndIsRefusedWhereTheyForbidIt) {
+    const std::string dir = folder_.string();
     Put(ini_, "[Form]\r\nQuit=0\r\n");
     ASSERT_EQ(::chmod(ini_.c_str(), 0640), 0);
-    fs::rename(ini_, folder_ + "/real.ini");
-    fs::create_symlink(folder_ + "/real.ini", ini_);
+    fs::rename(ini_, dir + "/real.ini");
+    fs::create_symlink(dir + "/real.ini", ini_);
     ASSERT_TRUE(Set(ini_, "1"));
     EXPECT_TRUE(fs::is_symlink(ini_));
     EXPECT_EQ(fs::status(ini_).permissions(), fs::perms(0640));
-    EXPECT_EQ(Contents(folder_ + "/real.ini"), "[Form]\r\nQuit=1\r\n");
+    EXPECT_EQ(Contents(dir + "/real.ini"), "[Form]\r\nQuit=1\r\n");
 
-    const std::string locked = folder_ + "/locked";
-    const std::string read_only = folder_ + "/open/Velmorin.ini";
+    const std::string locked = dir + "/locked";
+    const std::string read_only = dir + "/open/Velmorin.ini";
     fs::create_directories(locked);
-    fs::create_directories(folder_ + "/open");
+    fs::create_directories(dir + "/open");
     Put(read_only, "[Form]\r\nQuit=0\r\n");
     fs::permissions(locked, fs::perms(0555));
-    fs::permissions(folder_ + "/open", fs::perms(0777));
+    fs::permissions(dir + "/open", fs::perms(0777));
     fs::permissions(read_only, fs::perms(0444));
     fs::permissions(folder_, fs::perms(0755));
     for (const std::string& path : {locked + "/Velmorin.ini", read_only}) {
@@ -127,7 +91,7 @@ TEST_F(PosixProfile, WriteKeepsPermissionsAndLinksAndIsRefusedWhereTheyForbidIt)
             << path << ": 1 written, 2 refused with another reason than EACCES";
     }
     EXPECT_TRUE(fs::is_empty(locked));
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder_ + "/open"), {}), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir + "/open"), {}), 1);
     EXPECT_EQ(Contents(read_only), "[Form]\r\nQuit=0\r\n");
 }
 
@@ -168,7 +132,7 @@ TEST_F(PosixProfile, StressManyWritersAndReadersSeeWholeValuesOnly) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
             << "a write failed, a read saw a part of the file, or too few calls";
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), 1) << "a temporary file left";
+    EXPECT_EQ(Entries(), std::set<std::string>{"Velmorin.ini"}) << "a temporary file left";
 }
 
 } // namespace
