@@ -126,15 +126,6 @@ def make_hostile(path, kind):
             os.symlink("/dev/zero", path)
 
 
-def next_hour_minus(seconds):
-    return (math.floor(time.time() / 3600) + 1) * 3600 - seconds
-
-
-def same_clock(offset_seconds):
-    # A fake_start that gives every copy started with it the same faked clock.
-    return time.time() + round(offset_seconds)
-
-
 def wait_for(condition, timeout, interval=0.01):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
@@ -236,25 +227,18 @@ def read_capture(path, peaks=False):
     return samples[::2]
 
 
-def _loud_blocks(samples, threshold, block=64):
-    for i in range(0, len(samples), block):
-        if max(abs(x) for x in samples[i:i + block]) >= threshold:
-            yield i, min(i + block, len(samples))
-
-
 def sound_spans(samples, threshold=2000, gap=0.1, block=64):
+    # (start, end) of each stretch of blocks that reach the threshold, with gaps shorter than
+    # `gap` seconds bridged.
     spans = []
-    for start, end in _loud_blocks(samples, threshold, block):
+    for start in range(0, len(samples), block):
+        if max(abs(x) for x in samples[start:start + block]) < threshold:
+            continue
         if spans and start - spans[-1][1] < RATE * gap:
-            spans[-1][1] = end
+            spans[-1][1] = min(start + block, len(samples))
         else:
-            spans.append([start, end])
+            spans.append([start, min(start + block, len(samples))])
     return [tuple(span) for span in spans]
-
-
-def audible_span(samples, threshold=100, block=64):
-    blocks = list(_loud_blocks(samples, threshold, block))
-    return (blocks[0][0], blocks[-1][0] + block) if blocks else None
 
 
 def dominant_frequency(samples, start, candidates, seconds=0.2):

@@ -5,6 +5,7 @@
 #include "profile_fixture.h"
 
 #include <algorithm>
+#include <regex>
 #include <vector>
 
 namespace {
@@ -60,7 +61,7 @@ TEST_P(ProfileFiles, ReadAsWindowsReadsThem) {
     EXPECT_EQ(Get(ini_), GetParam().quit);
 }
 
-// The kinds of line end in a file, the UTF-16 ones read as ASCII.
+// The kinds of line end in a file in the order they first come, the UTF-16 ones read as ASCII.
 std::vector<std::string> LineEnds(const std::string& bytes) {
     const bool utf16 = bytes.starts_with("\xFF\xFE");
     std::string text;
@@ -68,16 +69,10 @@ std::vector<std::string> LineEnds(const std::string& bytes) {
         text += bytes[i];
     }
     std::vector<std::string> ends;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        std::string end;
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            end = "\r\n";
-            ++i;
-        } else if (text[i] == '\r' || text[i] == '\n') {
-            end = text[i];
-        }
-        if (!end.empty() && std::find(ends.begin(), ends.end(), end) == ends.end()) {
-            ends.push_back(end);
+    const std::regex end("\r\n|\r|\n");
+    for (std::sregex_iterator at(text.begin(), text.end(), end), last; at != last; ++at) {
+        if (std::find(ends.begin(), ends.end(), at->str()) == ends.end()) {
+            ends.push_back(at->str());
         }
     }
     return ends;
