@@ -1,6 +1,6 @@
-"""The time signal while the wall clock jumps under it and the files it plays are no files: the
-real program with its clock stepped back and forth by libfaketime during the run, and stopped and
-continued across a full hour. Ticks are seen from outside: every tick opens the settings file to
+"""The hour's sound captured from the audio device, while the wall clock jumps under it and
+while the files it plays are no files: the real program with its clock stepped back and forth by
+libfaketime during the run, and stopped and continued across a full hour. Ticks are seen from outside: every tick opens the settings file to
 poll the quit request."""
 
 import contextlib
@@ -8,6 +8,7 @@ import ctypes
 import math
 import os
 import signal
+import sys
 import threading
 import time
 import unittest
@@ -21,6 +22,8 @@ SLACK = 0.15
 IN_OPEN = 0x20
 DAY = 86400
 ALERT = 880.0  # the first note of the default sound
+LEAD = 4  # seconds of faked time before the hour, enough for a slow start-up
+REPLACEMENT = 1900  # Hz, no hour's tone
 
 
 class TickWatch:
@@ -151,39 +154,61 @@ class ClockStepTest(unittest.TestCase):
             self.assertIsNone(process.poll())
         self.assert_quit_obeyed(folder, process)
 
-    def test_a_forward_step_or_a_stop_across_the_hour(self):
+    def test_the_hour_chimes_at_seconds_0_and_8_through_a_forward_step_and_a_stop(self):
         folder = self.session.program_folder(tones=True)
         capture = os.path.join(self.session.root, "capture.raw")
+        # 15 o'clock today, in UTC like the copy: the 12-hour dial plays 03.WAV.
         hour = math.floor(time.time() / DAY) * DAY + 15 * 3600
-        clock = SteppedClock(self.session, round(hour - 6 - time.time()))
-        process, watch = self.start(folder, clock, capture=capture,
-                                    env={"VELMORIN_AUDIO_GRACE_MS": "300"})
-
-        # Forward from before hh:00:00 to hh:00:03: the stepped-over chime is not played late,
-        # the one at hh:00:08 comes as usual.
+        clock = SteppedClock(self.session, round(hour - LEAD - time.time()))
+        process, watch = self.start(folder, clock, capture=capture)
+        hour_real = hour - clock.offset
+        self.assertGreater(hour_real, time.time(), "start-up took longer than the lead")
         timeline = harness.CaptureTimeline(capture)
-        while time.time() + clock.offset < hour - 3:
-            time.sleep(0.01)
-        since = clock.set(clock.offset + round(hour + 3 - (time.time() + clock.offset)))
-        second_8 = hour + 8 - clock.offset
-        while time.time() < second_8 + 1:
-            timeline.poll()
-            time.sleep(0.005)
+
+        def poll_until(moment):
+            while time.time() < moment:
+                timeline.poll()
+                time.sleep(0.005)
+
+        # The sound is read afresh at every chime: a file replaced between the two is heard.
+        poll_until(hour_real + 3)
+        harness.write_tone(os.path.join(self.session.root, "new.WAV"), REPLACEMENT, 1.0)
+        os.replace(os.path.join(self.session.root, "new.WAV"), os.path.join(folder, "03.WAV"))
+        # From hh:00:10 forward to the next hour's second 3: the stepped-over chime is not played
+        # late, the one at second 8 comes as usual (the device is still open, in its grace).
+        poll_until(hour_real + 10)
+        since = clock.set(clock.offset + 3600 - 7)
+        poll_until(hour_real + 16.5)
         self.assert_ticks_resume(watch, clock, since, "forward over hh:00:00")
-        opened = timeline.appeared()
-        self.assertIsNotNone(opened, "no chime at hh:00:08")
-        self.assertLess(abs(opened - second_8), 0.3,
-                        f"the chime began at hh:00:{opened + clock.offset - hour:06.3f}")
+
+        samples = harness.read_capture(capture)
+        spans = harness.sound_spans(samples)
+        described = [(round(s / harness.RATE, 3), round(e / harness.RATE, 3)) for s, e in spans]
+        self.assertEqual(len(spans), 3, f"sounds in the capture (s): {described}")
+        for start, end in spans:
+            self.assertAlmostEqual((end - start) / harness.RATE, 1.0, delta=0.05,
+                                   msg=f"a sound was cut or restarted: {described}")
+        candidates = [harness.tone_frequency(h) for h in range(12)] + [REPLACEMENT]
+        heard = [harness.dominant_frequency(samples, s, candidates) for s, _ in spans]
+        self.assertEqual(heard, [harness.tone_frequency(3), REPLACEMENT, harness.tone_frequency(4)])
+        # Times are taken from the wall clock: the disk driver's pace drifts from real time by
+        # up to about one percent on a busy machine, which would blur a gap read from the stream.
+        at = [timeline.written_by(s) - hour_real for s, _ in spans]
+        print(f"\n  measured: sounds out at hh:00:{at[0]:06.3f}, hh:00:{at[1]:06.3f} and, after "
+              f"the step, {at[2] - 15:+.3f} s from second 8", file=sys.stderr)
+        self.assertTrue(0 <= at[0] <= 0.3, f"first sound at hh:00:{at[0]:06.3f}")
+        self.assertTrue(8 <= at[1] <= 8.3, f"second sound at hh:00:{at[1]:06.3f}")
+        self.assertAlmostEqual(at[1] - at[0], 8.0, delta=0.1)
+        self.assertTrue(15 <= at[2] <= 15.3, f"after the step, {at[2] - 15:+.3f} s from second 8")
 
         # Stopped at hh:59:58 and continued after the next hour has begun.
-        clock.set(clock.offset + round(hour + 3600 - 2 - (time.time() + clock.offset)))
+        clock.set(clock.offset + round(hour + 7200 - 2 - (time.time() + clock.offset)))
         time.sleep(0.5)
         process.send_signal(signal.SIGSTOP)
         time.sleep(3)
         process.send_signal(signal.SIGCONT)
         self.assert_ticks_resume(watch, clock, time.time(), "stopped across hh:00:00")
         self.assert_quit_obeyed(folder, process)
-
 
 if __name__ == "__main__":
     unittest.main()
