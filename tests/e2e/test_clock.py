@@ -1,7 +1,7 @@
 """The hour's sound captured from the audio device, while the wall clock jumps under it and
 while the files it plays are no files: the real program with its clock stepped back and forth by
-libfaketime during the run, and stopped and continued across a full hour. Ticks are seen from outside: every tick opens the settings file to
-poll the quit request."""
+libfaketime during the run, and stopped and continued across a full hour. Ticks are seen from
+outside: every tick opens the settings file to poll the quit request."""
 
 import contextlib
 import ctypes
