@@ -97,7 +97,7 @@ class AboutWindowTest(unittest.TestCase):
         heard = (span[1] - span[0]) / harness.RATE
         # The device is closed when "play about wait" returns, so the capture ends there.
         waited = (len(samples) - span[1]) / harness.RATE
-        told = f"heard {heard:.2f} s of a {expected:.2f} s tune, the wait ended {waited:.2f} s later"
+        told = f"heard {heard:.2f} s of a {expected:.2f} s tune, the wait ended {waited:.2f} s on"
         print(told)
         self.assertLess(waited, 0.3, told)
         self.assertGreater(heard, expected - CUT_TOLERANCE, told)
@@ -129,7 +129,8 @@ class AboutWindowTest(unittest.TestCase):
         self.assertEqual([w["id"] for w in harness.mapped_windows(self.display)],
                          harness.windows_of(self.display, second))
         self.assert_centred(control, 3795, 3720)
-        harness.save_window(self.display, control["id"], harness.artifact_path("control-window.png"))
+        harness.save_window(self.display, control["id"],
+                            harness.artifact_path("control-window.png"))
         image = harness.window_pixels(self.display, control["id"])
         self.assertGreater(harness.dark_pixels(image, self.pixels(1470) - 30,
                                                self.pixels(2602) - 8, 60, 16), 20,
