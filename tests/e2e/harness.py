@@ -52,6 +52,12 @@ class Display:
             self.process.kill()
             self.process.wait()
 
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.close()
+
 
 class Session:
     # A user session: a display, a runtime folder of its own (so the running-copy check sees
