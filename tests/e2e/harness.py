@@ -9,6 +9,7 @@ import os
 import re
 import shutil
 import signal
+import stat
 import subprocess
 import tempfile
 import threading
@@ -41,7 +42,7 @@ class Display:
         if not number.isdigit():
             self.close()
             raise RuntimeError("Xvfb did not start (is the xvfb package installed?)")
-        self.name, self.width, self.height = ":" + number, width, height
+        self.name, self.width, self.height, self.dpi = ":" + number, width, height, 96
 
     def close(self):
         self.process.terminate()
@@ -113,20 +114,22 @@ class Session:
                 os.kill(pid, signal.SIGKILL)
         shutil.rmtree(self.root, ignore_errors=True)
 
-    def __enter__(self):
-        return self
 
-    def __exit__(self, *_):
-        self.close()
-
-
-def next_hour_minus(seconds):
-    return (math.floor(time.time() / 3600) + 1) * 3600 - seconds
-
-
-def same_clock(offset_seconds):
-    # A fake_start that gives every copy started with it the same faked clock.
-    return time.time() + round(offset_seconds)
+def make_hostile(path, kind):
+    # A pipe, a folder or a character device (/dev/zero) where the program expects a file.
+    if os.path.isdir(path) and not os.path.islink(path):
+        os.rmdir(path)
+    elif os.path.lexists(path):
+        os.remove(path)
+    if kind == "fifo":
+        os.mkfifo(path)
+    elif kind == "folder":
+        os.mkdir(path)
+    else:
+        try:
+            os.mknod(path, stat.S_IFCHR | 0o644, os.makedev(1, 5))
+        except PermissionError:
+            os.symlink("/dev/zero", path)
 
 
 def wait_for(condition, timeout, interval=0.01):
@@ -204,7 +207,7 @@ class ExitWatch:
 
 
 # Sound: tones that name the hour, and the stream SDL's disk driver captured (signed 16-bit,
-# two channels interleaved).
+# two channels interleaved, four bytes a frame).
 
 def tone_frequency(hour):
     return 300 + 100 * hour
@@ -218,43 +221,30 @@ def write_tone(path, frequency, seconds):
         w.writeframes(samples.tobytes())
 
 
-def _stereo(path):
+def read_capture(path, peaks=False):
+    # Every left sample; with peaks, the louder channel sample by sample (a tune panned to one
+    # side is heard there).
     samples = array.array("h")
     with open(path, "rb") as f:
         data = f.read()
     samples.frombytes(data[: len(data) // 4 * 4])
-    return samples
-
-
-def read_capture(path, channels=2):
-    return _stereo(path)[::channels]
-
-
-def read_capture_peaks(path):
-    # The louder channel, sample by sample: a tune panned to one side is heard there.
-    samples = _stereo(path)
-    return [max(abs(left), abs(right)) for left, right in zip(samples[::2], samples[1::2])]
-
-
-def _loud_blocks(samples, threshold, block=64):
-    for i in range(0, len(samples), block):
-        if max(abs(x) for x in samples[i:i + block]) >= threshold:
-            yield i, min(i + block, len(samples))
+    if peaks:
+        return [max(abs(left), abs(right)) for left, right in zip(samples[::2], samples[1::2])]
+    return samples[::2]
 
 
 def sound_spans(samples, threshold=2000, gap=0.1, block=64):
+    # (start, end) of each stretch of blocks that reach the threshold, with gaps shorter than
+    # `gap` seconds bridged.
     spans = []
-    for start, end in _loud_blocks(samples, threshold, block):
+    for start in range(0, len(samples), block):
+        if max(abs(x) for x in samples[start:start + block]) < threshold:
+            continue
         if spans and start - spans[-1][1] < RATE * gap:
-            spans[-1][1] = end
+            spans[-1][1] = min(start + block, len(samples))
         else:
-            spans.append([start, end])
+            spans.append([start, min(start + block, len(samples))])
     return [tuple(span) for span in spans]
-
-
-def audible_span(samples, threshold=100, block=64):
-    blocks = list(_loud_blocks(samples, threshold, block))
-    return (blocks[0][0], blocks[-1][0] + block) if blocks else None
 
 
 def dominant_frequency(samples, start, candidates, seconds=0.2):
@@ -275,21 +265,17 @@ class CaptureTimeline:
     # buffer as it is made, so the first moment the file reached a sample tells when that sample
     # left the mixer, however the driver's pace drifts.
 
-    def __init__(self, path, channels=2):
-        self.path, self.frame_bytes, self.points = path, 2 * channels, []
+    def __init__(self, path):
+        self.path, self.points = path, []
 
     def poll(self):
         self.points.append((time.time(), file_size(self.path)))
-        return self.points[-1][1]
-
-    def seconds(self):
-        return ((self.points and self.points[-1][1]) or 0) / (self.frame_bytes * RATE)
 
     def appeared(self):
         return next((t for t, size in self.points if size is not None), None)
 
     def written_by(self, frame):
-        needed = (frame + 1) * self.frame_bytes
+        needed = (frame + 1) * 4
         return next((t for t, size in self.points if size is not None and size >= needed), None)
 
 
@@ -335,11 +321,6 @@ def mapped_windows(display):
     found = [window_info(display, int(w, 16)) for w in re.findall(r"^\s+(0x[0-9a-f]+)", text,
                                                                    re.M)]
     return [info for info in found if info["mapped"]]
-
-
-def screen_dpi(display):
-    found = re.search(r"resolution:\s+(\d+)x", _x(display, "xdpyinfo").stdout)
-    return int(found.group(1)) if found else 96
 
 
 def twips_to_pixels(twips, dpi):

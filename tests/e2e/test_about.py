@@ -1,13 +1,19 @@
-"""The control window of a second copy and the About window opened from it: where they show,
-the About text painted before its tune, the tune heard to its end while the control window
-waits, and OK."""
+"""The control window of a second copy and the About window opened from it, driven through the X
+server as a user would: where they show, the About text painted before its tune, the tune heard
+to its end while the control window waits, OK, a tune that is no file, what Alarm Quit stops,
+and what the user is told when the quit request cannot be written."""
 
+import contextlib
+import math
 import os
+import shutil
 import struct
 import time
 import unittest
 
 import harness
+
+NOBODY = 65534
 
 ABOUT_TITLE = "Velmorinについて"
 # Heard length against the tune's own: a tune cut short loses more than this...
@@ -53,11 +59,10 @@ class AboutWindowTest(unittest.TestCase):
         self.addCleanup(self.display.close)
         self.session = harness.Session(self.display)
         self.addCleanup(self.session.close)
-        self.dpi = harness.screen_dpi(self.display)
         self.capture = os.path.join(self.session.root, "second.raw")
 
     def pixels(self, twips):
-        return harness.twips_to_pixels(twips, self.dpi)
+        return harness.twips_to_pixels(twips, self.display.dpi)
 
     def click(self, window, left, top, width, height):
         harness.click(self.display, window["id"], self.pixels(left + width // 2),
@@ -84,14 +89,15 @@ class AboutWindowTest(unittest.TestCase):
 
     def assert_whole_tune(self, expected):
         harness.wait_until_still(self.capture, quiet=1.0, timeout=60)
-        samples = harness.read_capture_peaks(self.capture)
+        samples = harness.read_capture(self.capture, peaks=True)
         # A note has died away once it has fallen below -50 dBFS.
-        span = harness.audible_span(samples, threshold=100)
-        self.assertIsNotNone(span, "the tune was silent")
+        spans = harness.sound_spans(samples, threshold=100, gap=len(samples))
+        self.assertTrue(spans, "the tune was silent")
+        span = spans[0]
         heard = (span[1] - span[0]) / harness.RATE
         # The device is closed when "play about wait" returns, so the capture ends there.
         waited = (len(samples) - span[1]) / harness.RATE
-        told = f"heard {heard:.2f} s of a {expected:.2f} s tune, the wait ended {waited:.2f} s later"
+        told = f"heard {heard:.2f} s of a {expected:.2f} s tune, the wait ended {waited:.2f} s on"
         print(told)
         self.assertLess(waited, 0.3, told)
         self.assertGreater(heard, expected - CUT_TOLERANCE, told)
@@ -101,12 +107,18 @@ class AboutWindowTest(unittest.TestCase):
         folder = self.session.program_folder()
         expected = tune_span(os.path.join(folder, "ABOUT.MID"))
         # Half past the hour on a faked clock, so that no hour's sound joins the tune.
-        offset = harness.next_hour_minus(1800) - time.time()
-        first = self.session.start(folder, fake_start=harness.same_clock(offset))
+        first = self.session.start(folder, fake_start=math.ceil(time.time() / 3600) * 3600 - 1800)
+        # A copy from another folder (and, so that it shows no window, another session), which
+        # Alarm Quit must leave running.
+        other_folder = self.session.program_folder("Elsewhere")
+        os.mkdir(os.path.join(other_folder, "runtime"), 0o700)
+        other = self.session.start(other_folder, env={
+            "XDG_RUNTIME_DIR": os.path.join(other_folder, "runtime")})
         self.assertTrue(harness.wait_for(lambda: harness.quit_value(folder) == "0", 10))
+        self.assertTrue(harness.wait_for(lambda: harness.quit_value(other_folder) == "0", 10))
         # A value that is no quit request, so only the second copy's start-up can turn it to 0.
         harness.write_quit(folder, 7)
-        second = self.session.start(folder, fake_start=harness.same_clock(offset),
+        second = self.session.start(folder, fake_start=time.time() + first.fake_offset,
                                     capture=self.capture)
 
         # The second copy shows one control window, centred, after clearing the request.
@@ -117,7 +129,8 @@ class AboutWindowTest(unittest.TestCase):
         self.assertEqual([w["id"] for w in harness.mapped_windows(self.display)],
                          harness.windows_of(self.display, second))
         self.assert_centred(control, 3795, 3720)
-        harness.save_window(self.display, control["id"], harness.artifact_path("control-window.png"))
+        harness.save_window(self.display, control["id"],
+                            harness.artifact_path("control-window.png"))
         image = harness.window_pixels(self.display, control["id"])
         self.assertGreater(harness.dark_pixels(image, self.pixels(1470) - 30,
                                                self.pixels(2602) - 8, 60, 16), 20,
@@ -143,6 +156,22 @@ class AboutWindowTest(unittest.TestCase):
         self.assertIsNotNone(self.window_titled("Velmorin"))
         os.replace(self.capture, self.capture + ".first")
 
+        # A tune that is no file (a pipe, a folder, a device) leaves the About window free.
+        tune = os.path.join(folder, "ABOUT.MID")
+        for kind in ("fifo", "folder", "device"):
+            with self.subTest(kind=kind):
+                harness.make_hostile(tune, kind)
+                self.click(control, 2880, 405, 600, 420)
+                about = harness.wait_for(lambda: self.window_titled(ABOUT_TITLE), 5)
+                self.assertIsNotNone(about, "the About window did not show")
+                self.click(about, 1710, 1800, 870, 465)
+                self.assertTrue(harness.wait_for(lambda: self.window_titled(ABOUT_TITLE) is None,
+                                                 3), "the About window hangs")
+        os.remove(tune)
+        shutil.copy(os.path.join(harness.PROGRAM_DIR, "ABOUT.MID"), tune)
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(self.capture)
+
         # A second About plays the tune again. The About window covers Alarm Quit, so it is
         # dragged aside first; Alarm Quit pressed meanwhile waits for the tune's end.
         self.click(control, 2880, 405, 600, 420)
@@ -158,6 +187,43 @@ class AboutWindowTest(unittest.TestCase):
                         "Alarm Quit was lost")
         self.assertEqual(harness.quit_value(folder), "1")
         self.assertTrue(harness.wait_for(lambda: first.poll() is not None, 3))
+        self.assertIsNone(other.poll(), "Alarm Quit stopped a copy from another folder")
+        self.assertEqual(harness.quit_value(other_folder), "0")
+
+
+    def test_a_request_that_cannot_be_written_is_reported_and_stops_nobody(self):
+        # Root writes anywhere, so the copies run as nobody in a folder nobody cannot write.
+        os.chmod(self.session.root, 0o755)
+        folder = self.session.program_folder()
+        runtime = os.path.join(self.session.root, "nobody-runtime")
+        os.mkdir(runtime, 0o700)
+        os.chown(runtime, NOBODY, NOBODY)
+        as_nobody = {"XDG_RUNTIME_DIR": runtime}
+        first = self.session.start(folder, user=NOBODY, env=as_nobody)
+        time.sleep(1.0)
+        second = self.session.start(folder, user=NOBODY, env=as_nobody)
+        window = harness.wait_for(lambda: self.window_titled("Velmorin"), 10)
+        self.assertIsNotNone(window, "the second copy shows no control window")
+        before = harness.read_text(harness.settings_path(folder))
+
+        self.click(window, 855, 2340, 1230, 525)
+        boxes = harness.wait_for(
+            lambda: [w for w in harness.mapped_windows(self.display) if w["id"] != window["id"]], 5)
+        self.assertEqual(len(boxes), 1, "no message box")
+        self.assertEqual(boxes[0]["title"], "Velmorin")
+        time.sleep(0.3)
+        harness.save_window(self.display, boxes[0]["id"], harness.artifact_path("quit-failed.png"))
+        image = harness.window_pixels(self.display, boxes[0]["id"])
+        self.assertGreater(harness.dark_pixels(image, 0, 0, image[0], image[1] // 2), 200,
+                           "the message box shows no text")
+        self.assertIsNone(second.poll(), "the copy ended before the user read the message")
+
+        harness.press_key(self.display, boxes[0]["id"], "Return")
+        self.assertTrue(harness.wait_for(lambda: second.poll() is not None, 3))
+        self.assertEqual(second.returncode, 0)
+        time.sleep(1.2)
+        self.assertIsNone(first.poll(), "the first copy stopped though no request was written")
+        self.assertEqual(harness.read_text(harness.settings_path(folder)), before)
 
 
 if __name__ == "__main__":

@@ -1,19 +1,19 @@
-"""The time signal while the wall clock jumps under it: the real program with its clock stepped
-back and forth by libfaketime during the run, and stopped and continued across a full hour.
-Ticks are seen from outside: every tick opens the settings file to poll the quit request."""
+"""The hour's sound captured from the audio device, while the wall clock jumps under it and
+while the files it plays are no files: the real program with its clock stepped back and forth by
+libfaketime during the run, and stopped and continued across a full hour. Ticks are seen from
+outside: every tick opens the settings file to poll the quit request."""
 
+import contextlib
 import ctypes
 import math
 import os
 import signal
-import struct
 import sys
 import threading
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import harness  # noqa: E402
+import harness
 
 CLEAN = "[Form]\r\nQuit=0\r\n"
 TICK = 0.8
@@ -21,6 +21,9 @@ TICK = 0.8
 SLACK = 0.15
 IN_OPEN = 0x20
 DAY = 86400
+ALERT = 880.0  # the first note of the default sound
+LEAD = 4  # seconds of faked time before the hour, enough for a slow start-up
+REPLACEMENT = 1900  # Hz, no hour's tone
 
 
 class TickWatch:
@@ -29,26 +32,17 @@ class TickWatch:
     def __init__(self, folder):
         libc = ctypes.CDLL(None, use_errno=True)
         self.fd = libc.inotify_init1(os.O_CLOEXEC)
-        if self.fd < 0 or libc.inotify_add_watch(self.fd, folder.encode(), IN_OPEN) < 0:
+        path = harness.settings_path(folder).encode()
+        if self.fd < 0 or libc.inotify_add_watch(self.fd, path, IN_OPEN) < 0:
             raise OSError(ctypes.get_errno(), "inotify")
         self.times = []
-        self.thread = threading.Thread(target=self._read, daemon=True)
-        self.thread.start()
+        threading.Thread(target=self._read, daemon=True).start()
 
     def _read(self):
-        while True:
-            try:
-                data = os.read(self.fd, 65536)
-            except OSError:
-                return
-            now = time.time()
-            at = 0
-            while at + 16 <= len(data):
-                _, _, _, length = struct.unpack_from("iIII", data, at)
-                name = data[at + 16:at + 16 + length].rstrip(b"\0")
-                if name == b"Velmorin.ini":
-                    self.times.append(now)
-                at += 16 + length
+        # Each event on a watched file is 16 bytes, without a name.
+        with contextlib.suppress(OSError):
+            while data := os.read(self.fd, 4096):
+                self.times += [time.time()] * (len(data) // 16)
 
     def after(self, moment):
         return [t for t in self.times if t > moment]
@@ -81,11 +75,6 @@ class SteppedClock:
         return time.time()
 
 
-def grid_phase(real_time, offset):
-    """How far after a point of the program's 800 ms grid a real moment falls, in seconds."""
-    return (real_time + offset) % TICK
-
-
 class ClockStepTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -113,7 +102,8 @@ class ClockStepTest(unittest.TestCase):
         self.assertLess(ticks[0] - since, TICK + SLACK, f"{what}: first tick late")
         gaps = [b - a for a, b in zip(ticks, ticks[1:])]
         self.assertLess(max(gaps), TICK + SLACK, f"{what}: a gap between ticks")
-        phases = [grid_phase(t, clock.offset) for t in ticks[1:]]
+        # How far after a point of the program's 800 ms grid each tick falls.
+        phases = [(t + clock.offset) % TICK for t in ticks[1:]]
         self.assertTrue(all(p < SLACK for p in phases),
                         f"{what}: ticks off the grid by {[round(p, 3) for p in phases]} s")
 
@@ -125,11 +115,37 @@ class ClockStepTest(unittest.TestCase):
         self.assertIsNotNone(ended, "the quit request was not obeyed")
         self.assertLess(ended - written, TICK + SLACK, "the quit request was obeyed late")
 
-    def test_steps_back_and_forth_never_stop_the_ticks(self):
-        folder = self.session.program_folder()
-        hour = math.floor(time.time() / DAY) * DAY + 15 * 3600
-        clock = SteppedClock(self.session, round(hour - 10 - time.time()))
-        process, watch = self.start(folder, clock)
+    def test_sounds_that_are_no_files_and_steps_back_and_forth(self):
+        # 03.WAV, 04.WAV and 05.WAV are a pipe, a folder and a device: each hour gives the
+        # default sound, and the next hour's own is heard (the device was closed in between).
+        folder = self.session.program_folder(tones=True, tone_seconds=0.5)
+        for hour, kind in ((3, "fifo"), (4, "folder"), (5, "device")):
+            harness.make_hostile(os.path.join(folder, f"{hour:02d}.WAV"), kind)
+        capture = os.path.join(self.session.root, "capture.raw")
+        today = math.floor(time.time() / DAY) * DAY
+        clock = SteppedClock(self.session, round(today + 15 * 3600 - 5 - time.time()))
+        process, watch = self.start(folder, clock, capture=capture,
+                                    env={"VELMORIN_AUDIO_GRACE_MS": "300"})
+        heard = []
+        for hour in (15, 16, 17, 19):
+            # Each hour from two seconds before it until its first sound is over; the one at
+            # hh:00:08 is stepped over.
+            top = today + hour * 3600
+            clock.set(clock.offset + round(top - 2 - (time.time() + clock.offset)))
+            self.assertTrue(harness.wait_for(lambda: os.path.exists(capture), 5),
+                            f"nothing played at {hour}:00:00")
+            harness.wait_until_still(capture, quiet=0.6, timeout=10)
+            # The tick in second 1 readies the next hour's chime.
+            while time.time() + clock.offset < top + 2.2:
+                time.sleep(0.05)
+            samples = harness.read_capture(capture)
+            os.remove(capture)
+            spans = harness.sound_spans(samples)
+            self.assertTrue(spans, f"silence at {hour}:00:00")
+            candidates = [ALERT, harness.tone_frequency(hour % 12)]
+            heard.append(harness.dominant_frequency(samples, spans[0][0], candidates, 0.1))
+        self.assertEqual(heard, [ALERT, ALERT, ALERT, harness.tone_frequency(7)])
+
         for step, what in ((-20, "back 20 s"), (-DAY, "back a day"),
                            (DAY, "forward a day again"), (-30 * DAY, "back 30 days")):
             time.sleep(0.3)
@@ -138,39 +154,61 @@ class ClockStepTest(unittest.TestCase):
             self.assertIsNone(process.poll())
         self.assert_quit_obeyed(folder, process)
 
-    def test_a_forward_step_or_a_stop_across_the_hour(self):
+    def test_the_hour_chimes_at_seconds_0_and_8_through_a_forward_step_and_a_stop(self):
         folder = self.session.program_folder(tones=True)
         capture = os.path.join(self.session.root, "capture.raw")
+        # 15 o'clock today, in UTC like the copy: the 12-hour dial plays 03.WAV.
         hour = math.floor(time.time() / DAY) * DAY + 15 * 3600
-        clock = SteppedClock(self.session, round(hour - 6 - time.time()))
-        process, watch = self.start(folder, clock, capture=capture,
-                                    env={"VELMORIN_AUDIO_GRACE_MS": "300"})
-
-        # Forward from before hh:00:00 to hh:00:03: the stepped-over chime is not played late,
-        # the one at hh:00:08 comes as usual.
+        clock = SteppedClock(self.session, round(hour - LEAD - time.time()))
+        process, watch = self.start(folder, clock, capture=capture)
+        hour_real = hour - clock.offset
+        self.assertGreater(hour_real, time.time(), "start-up took longer than the lead")
         timeline = harness.CaptureTimeline(capture)
-        while time.time() + clock.offset < hour - 3:
-            time.sleep(0.01)
-        since = clock.set(clock.offset + round(hour + 3 - (time.time() + clock.offset)))
-        second_8 = hour + 8 - clock.offset
-        while time.time() < second_8 + 1:
-            timeline.poll()
-            time.sleep(0.005)
+
+        def poll_until(moment):
+            while time.time() < moment:
+                timeline.poll()
+                time.sleep(0.005)
+
+        # The sound is read afresh at every chime: a file replaced between the two is heard.
+        poll_until(hour_real + 3)
+        harness.write_tone(os.path.join(self.session.root, "new.WAV"), REPLACEMENT, 1.0)
+        os.replace(os.path.join(self.session.root, "new.WAV"), os.path.join(folder, "03.WAV"))
+        # From hh:00:10 forward to the next hour's second 3: the stepped-over chime is not played
+        # late, the one at second 8 comes as usual (the device is still open, in its grace).
+        poll_until(hour_real + 10)
+        since = clock.set(clock.offset + 3600 - 7)
+        poll_until(hour_real + 16.5)
         self.assert_ticks_resume(watch, clock, since, "forward over hh:00:00")
-        opened = timeline.appeared()
-        self.assertIsNotNone(opened, "no chime at hh:00:08")
-        self.assertLess(abs(opened - second_8), 0.3,
-                        f"the chime began at hh:00:{opened + clock.offset - hour:06.3f}")
+
+        samples = harness.read_capture(capture)
+        spans = harness.sound_spans(samples)
+        described = [(round(s / harness.RATE, 3), round(e / harness.RATE, 3)) for s, e in spans]
+        self.assertEqual(len(spans), 3, f"sounds in the capture (s): {described}")
+        for start, end in spans:
+            self.assertAlmostEqual((end - start) / harness.RATE, 1.0, delta=0.05,
+                                   msg=f"a sound was cut or restarted: {described}")
+        candidates = [harness.tone_frequency(h) for h in range(12)] + [REPLACEMENT]
+        heard = [harness.dominant_frequency(samples, s, candidates) for s, _ in spans]
+        self.assertEqual(heard, [harness.tone_frequency(3), REPLACEMENT, harness.tone_frequency(4)])
+        # Times are taken from the wall clock: the disk driver's pace drifts from real time by
+        # up to about one percent on a busy machine, which would blur a gap read from the stream.
+        at = [timeline.written_by(s) - hour_real for s, _ in spans]
+        print(f"\n  measured: sounds out at hh:00:{at[0]:06.3f}, hh:00:{at[1]:06.3f} and, after "
+              f"the step, {at[2] - 15:+.3f} s from second 8", file=sys.stderr)
+        self.assertTrue(0 <= at[0] <= 0.3, f"first sound at hh:00:{at[0]:06.3f}")
+        self.assertTrue(8 <= at[1] <= 8.3, f"second sound at hh:00:{at[1]:06.3f}")
+        self.assertAlmostEqual(at[1] - at[0], 8.0, delta=0.1)
+        self.assertTrue(15 <= at[2] <= 15.3, f"after the step, {at[2] - 15:+.3f} s from second 8")
 
         # Stopped at hh:59:58 and continued after the next hour has begun.
-        clock.set(clock.offset + round(hour + 3600 - 2 - (time.time() + clock.offset)))
+        clock.set(clock.offset + round(hour + 7200 - 2 - (time.time() + clock.offset)))
         time.sleep(0.5)
         process.send_signal(signal.SIGSTOP)
         time.sleep(3)
         process.send_signal(signal.SIGCONT)
         self.assert_ticks_resume(watch, clock, time.time(), "stopped across hh:00:00")
         self.assert_quit_obeyed(folder, process)
-
 
 if __name__ == "__main__":
     unittest.main()

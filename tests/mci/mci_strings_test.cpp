@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -62,30 +60,19 @@ class Mci : public testing::Test {
     std::string tune_;   // quoted, as the program sends it
 };
 
-// The program's own commands are checked through SendMciCommand by the About window's test.
+// The program's own commands are checked through SendMciCommand by the About window's test;
+// here the names it may meet. A program folder at the root gives a doubled separator, and the
+// case of the name is the program's, not the file's.
 TEST_F(Mci, mciPlaysTheTuneHoweverItIsNamed) {
     fs::rename(folder_ + "/ABOUT.MID", folder_ + "/about.mid");
-    const std::string plain = "/tmp/mci-plain-" + std::to_string(::getpid()) + ".Mid";
-    std::ofstream(plain) << "MThd";
-    const std::string opens[] = {
-        // A program folder at the root gives a doubled separator; the case of the name is the
-        // program's, not the file's.
-        "open \"" + folder_ + "//ABOUT.MID\" type sequencer alias about",
-        "OPEN \"" + folder_ + "/About.Mid\" TYPE Sequencer ALIAS About",
-        "open " + plain + " alias about",
-        "open sequencer!\"" + folder_ + "/about.mid\" alias about",
-        "  open\t\"" + folder_ + "/about.mid\"   alias   about  wait ",
-    };
-    for (const std::string& command : opens) {
-        EXPECT_EQ(Send(command).code, 0u) << command;
-        EXPECT_EQ(Send("PLAY About WAIT").code, 0u) << command;
-        EXPECT_EQ(Send("close ABOUT").code, 0u) << command;
+    for (const std::string& open :
+         {"open \"" + folder_ + "//ABOUT.MID\" type sequencer alias about",
+          "OPEN \"" + folder_ + "/About.Mid\" TYPE Sequencer ALIAS About"}) {
+        EXPECT_EQ(Send(open).code, 0u) << open;
+        EXPECT_EQ(Send("PLAY About WAIT").code, 0u) << open;
+        EXPECT_EQ(Send("close ABOUT").code, 0u) << open;
         EXPECT_EQ(Send("play about").code, kInvalidDeviceName) << "the alias went with the close";
     }
-    // Without an alias the device is known by its file name.
-    EXPECT_EQ(Send("open " + plain).code, 0u);
-    EXPECT_EQ(Send("play " + plain + " wait").code, 0u);
-    fs::remove(plain);
 }
 
 // Every refusal carries Windows' code and a text; the open between them succeeds with its reply.
@@ -124,29 +111,18 @@ TEST_F(Mci, mciRefusesWhatItCannotDoWithItsCodeAndAText) {
     EXPECT_EQ(Calls().size(), 2u);
 }
 
-TEST_F(Mci, mciRepliesAndTextsFitTheCallersBuffer) {
+// That nothing is written past a buffer is left to the fuzz target; here what is written.
+TEST_F(Mci, mciRepliesAreCutToTheBufferAndEveryCodeHasAText) {
     ASSERT_EQ(Send("open " + tune_ + " type sequencer alias about").code, 0u);
     ASSERT_EQ(Send("play about").code, 0u);
-    char small[5];
-    std::memset(small, 'x', sizeof small);
+    char small[4];
     EXPECT_EQ(platform::mciSendStringA("status about mode", small, 4, nullptr), 0u);
     EXPECT_STREQ(small, "pla");
-    EXPECT_EQ(small[4], 'x') << "nothing is written past the length given";
-    // No reply wanted: a null buffer or a zero length.
-    EXPECT_EQ(platform::mciSendStringA("status about mode", nullptr, 256, nullptr), 0u);
-    EXPECT_EQ(platform::mciSendStringA("status about mode", small, 0, nullptr), 0u);
-    EXPECT_EQ(small[0], 'p');
-
-    char text[16];
-    std::memset(text, 'x', sizeof text);
-    EXPECT_TRUE(platform::mciGetErrorStringA(kFileNotFound, text, 10));
-    EXPECT_EQ(std::strlen(text), 9u);
-    EXPECT_EQ(text[10], 'x');
-    EXPECT_FALSE(platform::mciGetErrorStringA(kFileNotFound, nullptr, 16));
-    EXPECT_FALSE(platform::mciGetErrorStringA(kFileNotFound, text, 0));
+    EXPECT_TRUE(platform::mciGetErrorStringA(kFileNotFound, small, 4));
+    EXPECT_EQ(std::strlen(small), 3u);
     // A code MCI does not have gets no text; every code it has gets a sentence.
-    EXPECT_FALSE(platform::mciGetErrorStringA(12345, text, sizeof text));
-    EXPECT_STREQ(text, "");
+    EXPECT_FALSE(platform::mciGetErrorStringA(12345, small, 4));
+    EXPECT_STREQ(small, "");
     for (std::uint32_t code = 257; code <= 350; ++code) {
         char sentence[256] = "";
         if (platform::mciGetErrorStringA(code, sentence, sizeof sentence)) {

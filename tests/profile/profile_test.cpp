@@ -2,79 +2,13 @@
 // interface and the standard library only, so that the same source judges the Linux stand-ins
 // and, built for Windows, the real Windows functions.
 
-#include "platform/platform.h"
-
-#include <gtest/gtest.h>
+#include "profile_fixture.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
-#include <set>
-#include <string>
+#include <regex>
 #include <vector>
 
 namespace {
-
-namespace fs = std::filesystem;
-
-using namespace std::string_literals;
-
-// A file as Notepad saves it as "Unicode": UTF-16LE with a byte-order mark. `text` is ASCII.
-std::string Utf16Le(const std::string& text) {
-    std::string bytes = "\xFF\xFE";
-    for (char c : text) {
-        bytes += c;
-        bytes += '\0';
-    }
-    return bytes;
-}
-
-class Profile : public testing::Test {
-  protected:
-    void SetUp() override {
-        std::random_device random;
-        folder_ = fs::temp_directory_path() / ("velmorin-profile-" + std::to_string(random()));
-        ASSERT_TRUE(fs::create_directory(folder_));
-        ini_ = (folder_ / "Velmorin.ini").string();
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
-    }
-
-    static void Put(const std::string& path, const std::string& bytes) {
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
-    static std::string Contents(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-    // Reads the way the program does: a 16-byte buffer and the default "0".
-    static std::string Get(const std::string& path, const char* section = "Form",
-                           const char* key = "Quit") {
-        char buffer[16] = {};
-        const std::uint32_t length = platform::GetPrivateProfileStringA(
-            section, key, "0", buffer, sizeof buffer, path.c_str());
-        EXPECT_EQ(length, std::string(buffer).size());
-        return buffer;
-    }
-    static bool Set(const std::string& path, const char* value, const char* section = "Form",
-                    const char* key = "Quit") {
-        return platform::WritePrivateProfileStringA(section, key, value, path.c_str());
-    }
-    std::set<std::string> Entries() const {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder_)) {
-            names.insert(entry.path().filename().string());
-        }
-        return names;
-    }
-
-    fs::path folder_;
-    std::string ini_;
-};
 
 TEST_F(Profile, MissingFileSectionOrKeyGivesTheDefault) {
     EXPECT_EQ(Get(ini_), "0");
@@ -127,7 +61,7 @@ TEST_P(ProfileFiles, ReadAsWindowsReadsThem) {
     EXPECT_EQ(Get(ini_), GetParam().quit);
 }
 
-// The kinds of line end in a file, the UTF-16 ones read as ASCII.
+// The kinds of line end in a file in the order they first come, the UTF-16 ones read as ASCII.
 std::vector<std::string> LineEnds(const std::string& bytes) {
     const bool utf16 = bytes.starts_with("\xFF\xFE");
     std::string text;
@@ -135,16 +69,10 @@ std::vector<std::string> LineEnds(const std::string& bytes) {
         text += bytes[i];
     }
     std::vector<std::string> ends;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        std::string end;
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            end = "\r\n";
-            ++i;
-        } else if (text[i] == '\r' || text[i] == '\n') {
-            end = text[i];
-        }
-        if (!end.empty() && std::find(ends.begin(), ends.end(), end) == ends.end()) {
-            ends.push_back(end);
+    const std::regex end("\r\n|\r|\n");
+    for (std::sregex_iterator at(text.begin(), text.end(), end), last; at != last; ++at) {
+        if (std::find(ends.begin(), ends.end(), at->str()) == ends.end()) {
+            ends.push_back(at->str());
         }
     }
     return ends;
