@@ -1,79 +1,44 @@
 """The Windows installer under wine, as a user meets it: a silent install puts the program, its
 shortcuts and its uninstall entry down and starts the time signal; installing again while it
 runs ends the old copy and starts the new one; the uninstaller leaves the user's folders and
-HKCU exactly as they were. VELMORIN_SETUP names the setup.exe to test; VELMORIN_WINE_PREFIX
-may name a ready prefix to copy instead of booting a new one."""
+HKCU exactly as they were. VELMORIN_SETUP names the setup.exe to test."""
 
 import os
 import re
-import shutil
-import subprocess
-import sys
 import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-import harness  # noqa: E402  (Xvfb and the child clean-up)
-
-try:
-    import pefile
-except ImportError:  # Debian's python3-pefile, under another interpreter of the same version
-    sys.path.append("/usr/lib/python3/dist-packages")
-    import pefile
+import winelib
+from winelib import harness
 
 SETUP = os.environ.get("VELMORIN_SETUP", "")
 UNINSTALL_KEY = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Uninstall\Velmorin"
-SHIPPED = {f"{h:02}.WAV" for h in range(12)} | {"ABOUT.MID", "velmorin.exe"}
-
-
-def resources(path):
-    """The product's version strings, the version block's language and the icon images."""
-    pe = pefile.PE(path)
-    table = next(t for info in pe.FileInfo[0] if info.Key == b"StringFileInfo"
-                 for t in info.StringTable)
-    strings = {k: table.entries[k] for k in (b"ProductName", b"ProductVersion", b"FileVersion")}
-    icons = next(e for e in pe.DIRECTORY_ENTRY_RESOURCE.entries if e.id == 3)
-    images = sorted(pe.get_data(i.directory.entries[0].data.struct.OffsetToData,
-                                i.directory.entries[0].data.struct.Size)
-                    for i in icons.directory.entries)
-    return strings, table.LangID[:4], images
 
 
 class Installer(unittest.TestCase):
     def setUp(self):
-        if not os.path.isfile(SETUP):
-            self.fail("set VELMORIN_SETUP to the built Velmorin-...-setup.exe")
-        self.root = tempfile.mkdtemp(prefix="velmorin-setup-")
-        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
-        self.display = harness.Display()
-        self.addCleanup(self.display.close)
-        self.prefix = os.path.join(self.root, "prefix")
-        self.addCleanup(self.wine, "wineserver", "-k")
-        ready = os.environ.get("VELMORIN_WINE_PREFIX", "")
-        if ready:
-            subprocess.run(["cp", "-a", ready, self.prefix], check=True)
-        else:
-            self.assertEqual(self.wine("wineboot", "-i", limit=180), 0)
-        self.wine("wineserver", "-w")
-        self.users = os.path.join(self.prefix, "drive_c", "users")
+        self.assertTrue(os.path.isfile(SETUP), "set VELMORIN_SETUP to the built setup.exe")
+        scratch = tempfile.TemporaryDirectory(prefix="velmorin-setup-")
+        self.addCleanup(scratch.cleanup)
+        display = harness.Display()
+        self.addCleanup(display.close)
+        self.session = winelib.WineSession(display, winelib.ready_prefix(scratch.name))
+        self.addCleanup(self.session.close)
+        self.users = os.path.join(self.session.prefix, "drive_c", "users")
         self.user = next(u for u in os.listdir(self.users) if u != "Public")
         self.home = os.path.join(self.users, self.user)
         self.folder = os.path.join(self.home, "AppData", "Local", "Programs", "Velmorin")
         self.exe = rf"C:\users\{self.user}\AppData\Local\Programs\Velmorin\velmorin.exe"
 
-    def wine(self, *command, limit=60):
-        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.root,
-               "WINEPREFIX": self.prefix, "WINEDEBUG": "-all", "LANG": "C.UTF-8",
-               "WINEDLLOVERRIDES": "winemenubuilder.exe=d", "DISPLAY": self.display.name}
-        return subprocess.run(["timeout", "-k", "5", str(limit)] + list(command), env=env,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                              preexec_fn=harness.die_with_test).returncode
+    def wine(self, *command):
+        return winelib.wine(self.session.prefix, *command,
+                            env={"DISPLAY": self.session.display.name})
 
     def registry(self, key):
         """A key exported as {key: [lines]}; wine writes the console defaults under
         HKCU\\Console the first time a console opens, which Windows has from the start."""
-        path = os.path.join(self.root, "export.reg")
+        path = os.path.join(self.session.root, "export.reg")
         self.wine("wine", "reg", "export", key, path, "/y")
         with open(path, encoding="utf-16") as f:
             blocks = [b.splitlines() for b in f.read().split("\n\n") if b.startswith("[")]
@@ -91,7 +56,7 @@ class Installer(unittest.TestCase):
                 with open(f"/proc/{pid}/cmdline", "rb") as f:
                     command = f.read().split(b"\0")[0].decode(errors="replace")
                 with open(f"/proc/{pid}/environ", "rb") as f:
-                    mine = f"WINEPREFIX={self.prefix}".encode() in f.read().split(b"\0")
+                    mine = f"WINEPREFIX={self.session.prefix}".encode() in f.read().split(b"\0")
             except OSError:
                 continue
             if mine and command.lower() == self.exe.lower():
@@ -121,7 +86,8 @@ class Installer(unittest.TestCase):
 
         self.assertEqual(self.wine("wine", SETUP, "/S"), 0)
         self.wait_for_copies(1)
-        self.assertEqual(set(os.listdir(self.folder)), SHIPPED | {"uninstall.exe", "Velmorin.ini"})
+        self.assertEqual(set(os.listdir(self.folder)),
+                         winelib.SHIPPED | {"uninstall.exe", "Velmorin.ini"})
         for link in (menu, startup):
             with open(link, "rb") as f:
                 self.assertIn(self.exe.encode(), f.read())
@@ -135,26 +101,24 @@ class Installer(unittest.TestCase):
                     '"NoModify"': "dword:00000001", '"NoRepair"': "dword:00000001"}
         self.assertEqual({k: values[k] for k in expected}, expected)
         self.assertGreater(len(values['"Publisher"']), 2)
-        size = sum(os.path.getsize(os.path.join(self.folder, n)) for n in SHIPPED)
-        size += os.path.getsize(os.path.join(self.folder, "uninstall.exe"))
+        size = sum(os.path.getsize(os.path.join(self.folder, n))
+                   for n in winelib.SHIPPED | {"uninstall.exe"})
         self.assertAlmostEqual(int(values['"EstimatedSize"'][6:], 16), size / 1024, delta=2)
-        # The installer carries the program's own icon and version block.
-        self.assertEqual(resources(SETUP), resources(os.path.join(self.folder, "velmorin.exe")))
 
         # The menu entry, chosen while the time signal runs, starts the copy that shows the
         # control window. An upgrade then ends both and starts one new copy.
         # "00" still reads as 0; the new copy's start-up writes "0" over it.
-        with open(os.path.join(self.folder, "Velmorin.ini"), "wb") as f:
-            f.write(b"[Form]\r\nQuit=00\r\n")
+        harness.write_quit(self.folder, "00")
         self.wine("wine", "start", "/unix", menu)
         old = self.wait_for_copies(2)
+        self.assertTrue(harness.wait_for(lambda: [w for w in harness.mapped_windows(
+            self.session.display) if w["title"] == "Velmorin"], 20), "no control window")
         self.assertEqual(self.wine("wine", SETUP, "/S", "/NOSTARTUP"), 0)
         self.wait_for_copies(1, old)
         self.assertTrue(os.path.exists(menu))
         self.assertFalse(os.path.exists(startup))
 
-        uninstall = os.path.join(self.folder, "uninstall.exe")
-        self.assertEqual(self.wine("wine", uninstall, "/S"), 0)
+        self.assertEqual(self.wine("wine", os.path.join(self.folder, "uninstall.exe"), "/S"), 0)
         # The uninstaller goes on in a copy of itself after this returns.
         self.assertEqual(self.wine("wineserver", "-w"), 0)
         self.assertEqual(self.copies(), [])
