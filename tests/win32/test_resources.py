@@ -15,7 +15,7 @@ SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "winmm.dll", "comctl32
 
 
 def resources(pe, kind):
-    """[(language, bytes)] of every resource of one type."""
+    # [(language, bytes)] of every resource of one type.
     return [(language.id, pe.get_data(language.data.struct.OffsetToData,
                                       language.data.struct.Size))
             for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries if entry.id == kind
@@ -23,8 +23,8 @@ def resources(pe, kind):
 
 
 def shell_view(pe):
-    """What a file's Properties show: the version block's languages (resource and string tables,
-    with their code pages), its strings and fixed numbers; and the icon images."""
+    # What a file's Properties show: the version block's languages (resource and string tables, with
+    # their code pages), its strings and fixed numbers; and the icon images.
     tables = [t for info in pe.FileInfo[0] if info.Key == b"StringFileInfo"
               for t in info.StringTable]
     strings = {k.decode(): v.decode() for k, v in tables[0].entries.items()}
@@ -41,10 +41,8 @@ class ShippedFilesTest(unittest.TestCase):
             cls.names = {n for n in archive.namelist() if not n.endswith("/")}
             cls.pe = pefile.PE(data=archive.read("Velmorin/velmorin.exe"))
 
-    def test_zip_holds_one_folder_with_the_program_and_its_data(self):
+    def test_zip_holds_its_data_and_a_static_gui_program_needing_only_system_dlls(self):
         self.assertEqual(self.names, {"Velmorin/" + name for name in winelib.SHIPPED})
-
-    def test_a_static_gui_program_needing_only_system_dlls_with_its_manifest(self):
         self.assertEqual(self.pe.OPTIONAL_HEADER.Subsystem,
                          pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"])
         self.assertEqual(self.pe.FILE_HEADER.Machine,

@@ -28,32 +28,27 @@ WINE = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "winemenubuilder.exe=d"}
 
 
 def shipped_zip():
-    """The zip as made; one older than the executable the build made would test yesterday's
-    program."""
+    # The zip as made; one older than the executable the build made would test yesterday's program.
     exe = os.path.join(PROGRAM_DIR, "velmorin.exe")
-    if not os.path.isfile(ZIP) or (os.path.isfile(exe)
-                                   and os.path.getmtime(ZIP) < os.path.getmtime(exe)):
-        raise RuntimeError(f"VELMORIN_WIN_ZIP={ZIP!r} is missing or older than {exe}: run "
-                           "make windows (or cpack -G ZIP in the build folder)")
+    if os.path.isfile(exe) and os.path.getmtime(ZIP) < os.path.getmtime(exe):
+        raise RuntimeError(f"{ZIP} is older than {exe}: pack it again (make windows)")
     return zipfile.ZipFile(ZIP)
 
 
 def wine(prefix, *command, limit=60, env=None, quiet=True):
-    """Runs one wine command to its end in `prefix`; its exit status."""
+    # Runs one wine command to its end in `prefix`; its exit status.
     environment = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "WINEPREFIX": prefix,
                    "HOME": os.path.dirname(prefix), "LANG": "en_US.UTF-8", "TZ": "UTC", **WINE,
                    **(env or {})}
     output = subprocess.DEVNULL if quiet else None
-    return subprocess.run(["timeout", "-k", "5", str(limit)] + list(command), env=environment,
-                          stdout=output, stderr=output,
-                          preexec_fn=harness.die_with_test).returncode
+    return subprocess.run(["timeout", "-k", "5", str(limit), *command], env=environment,
+                          stdout=output, stderr=output, preexec_fn=harness.die_with_test).returncode
 
 
 def make_ready_prefix(prefix):
-    """A booted prefix in which the About text's face is the IPA proportional gothic, as a
-    Japanese Windows has its own; the Western locale keeps the registry tool's argument whole."""
+    # A booted prefix in which the About text's face is the IPA proportional gothic, as a Japanese
+    # Windows has its own; the Western locale keeps the registry tool's argument whole.
     shutil.rmtree(prefix, ignore_errors=True)
-    os.makedirs(os.path.dirname(prefix) or ".", exist_ok=True)
     if wine(prefix, "wineboot", "-i", limit=180) != 0:
         raise RuntimeError("wineboot failed: is wine installed (scripts/setup.sh --windows)?")
     wine(prefix, "wine", "reg", "add", r"HKLM\Software\Microsoft\Windows NT\CurrentVersion"
@@ -63,39 +58,36 @@ def make_ready_prefix(prefix):
 
 
 def ready_prefix(scratch):
-    """The prefix the test run made (VELMORIN_WINE_PREFIX), or one made now in scratch."""
+    # The prefix the test run made (VELMORIN_WINE_PREFIX), or one made now in scratch.
     if READY_PREFIX and os.path.isfile(os.path.join(READY_PREFIX, "system.reg")):
         return READY_PREFIX
     return make_ready_prefix(os.path.join(scratch, "ready-prefix"))
 
 
 class WineSession(harness.Session):
-    """An end-to-end session with a copy of the ready prefix of its own. Closing it ends the
-    copies, their wineserver and the prefix."""
+    # An end-to-end session with a copy of the ready prefix of its own. Closing it ends the copies,
+    # their wineserver and the prefix.
 
     def __init__(self, display, ready_prefix):
         super().__init__(display)
         self.prefix = os.path.join(self.root, "prefix")
         subprocess.run(["cp", "-a", ready_prefix, self.prefix], check=True)
 
-    def set_dpi(self, dpi):
-        """The screen's DPI as the Display control panel sets it, for the copies started next."""
-        wine(self.prefix, "wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels",
-             "/t", "REG_DWORD", "/d", str(dpi), "/f")
-        wine(self.prefix, "wineserver", "-w")
+    def wine(self, *command):
+        # Runs one wine command in this session's prefix, on its display; its exit status.
+        return wine(self.prefix, *command, env={"DISPLAY": self.display.name})
 
     def program_folder(self, name="Velmorin"):
-        """The zip's Velmorin folder as a user unpacks it, renamed to `name`."""
-        unpacked = tempfile.mkdtemp(dir=self.root)
+        # The zip's Velmorin folder as a user unpacks it, renamed to `name`.
         with shipped_zip() as archive:
-            archive.extractall(unpacked)
+            archive.extractall(self.root)
         folder = os.path.join(self.root, name)
-        os.rename(os.path.join(unpacked, "Velmorin"), folder)
+        os.rename(os.path.join(self.root, "Velmorin"), folder)
         return folder
 
     def start(self, folder, offset=None, lang="en_US.UTF-8", display=True, limit=120, env=None):
-        """Starts velmorin.exe in its folder; offset is a whole number of seconds added to the
-        clock (libfaketime; NO_FAKE_STAT keeps wine from seeing its prefix as changed)."""
+        # Starts velmorin.exe in its folder; offset is a whole number of seconds added to the clock
+        # (libfaketime; NO_FAKE_STAT keeps wine from seeing its prefix as changed).
         extra = {"WINEPREFIX": self.prefix, "LANG": lang, "LC_ALL": lang, "NO_FAKE_STAT": "1",
                  **WINE, **({} if display else {"DISPLAY": None}), **(env or {})}
         return super().start(folder, None if offset is None else time.time() + offset, env=extra,
@@ -103,8 +95,6 @@ class WineSession(harness.Session):
                                       os.path.join(folder, "velmorin.exe")])
 
     def close(self):
-        for process in self.copies:
-            process.kill()
         wine(self.prefix, "wineserver", "-k", limit=20)
         super().close()
 
@@ -116,15 +106,10 @@ class WineSession(harness.Session):
 
 
 def opens_until(watch, ignored, until, offset):
-    """The files opened in the watched folder, other than the ignored names, until the faked
-    epoch time `until`, as (name, faked epoch time)."""
-    found = []
-    while True:
-        event = watch.next(until - (time.time() + offset))
-        if event is None:
-            return found
-        if event[0] == "open" and event[1] not in ignored:
-            found.append((event[1], event[2]))
+    # The files opened in the watched folder, other than the ignored names, until the faked epoch
+    # time `until`, as (name, faked epoch time).
+    events = iter(lambda: watch.next(until - (time.time() + offset)), None)
+    return [(name, at) for kind, name, at, _ in events if kind == "open" and name not in ignored]
 
 
 if __name__ == "__main__":
