@@ -1,5 +1,6 @@
-"""The real velmorin.exe from the zip's folder under wine, on Xvfb with a faked clock, watched
-from outside: the files it opens (inotify), the settings file it writes, the windows it maps."""
+"""The real velmorin.exe from the zip's folder, and the installer, under wine on Xvfb with a
+faked clock, watched from outside: the files the program opens (inotify), the settings file it
+writes, the windows it maps, the files, shortcuts and registry values the installer leaves."""
 
 import math
 import os
@@ -10,23 +11,30 @@ import unittest
 import winelib
 from winelib import benchlib, harness
 
-SETTINGS = "[Form]\r\nQuit=0\r\n"
 # Files opened besides the sounds: the program itself (wine maps it), the settings file, and
 # the folder (wine lists it to find a file).
 ROUTINE = {"velmorin.exe", "Velmorin.ini", "."}
-HOUR = 15
+ARTIFACTS = os.environ.get("VELMORIN_ARTIFACTS") or os.path.join(
+    os.path.dirname(os.path.abspath(winelib.ZIP)), "test-artifacts")
 
 
 def offset_to(seconds_before):
-    """A whole-second clock offset that puts the faked clock `seconds_before` a 15:00:00 UTC,
-    so the hour's sound is 03.WAV."""
+    # A whole-second clock offset that puts the faked clock `seconds_before` a 15:00:00 UTC, so the
+    # hour's sound is 03.WAV; and that 15:00:00 as an epoch time.
     now = time.time()
-    target = math.floor(now / 86400) * 86400 + HOUR * 3600 - seconds_before
+    target = math.floor(now / 86400) * 86400 + 15 * 3600 - seconds_before
     return round(target - now), target + seconds_before
 
 
-def titled(display, title):
-    return [w for w in harness.mapped_windows(display) if w["title"] == title]
+def set_clock(stamp, offset):
+    # Sets the clock of the copies that read `stamp` to the real one plus `offset` seconds.
+    with open(stamp + ".new", "w") as f:
+        f.write("%+d\n" % offset)
+    os.replace(stamp + ".new", stamp)
+
+
+def titled(title):
+    return [w for w in harness.mapped_windows(DISPLAY) if w["title"] == title]
 
 
 def setUpModule():
@@ -46,117 +54,77 @@ class WineTest(unittest.TestCase):
         self.session = winelib.WineSession(DISPLAY, READY)
         self.addCleanup(self.session.close)
 
-    def chime_at_three(self, folder, lang):
-        """Starts a copy before 15:00:00 and returns the files it opened up to 15:00:09.6."""
-        offset, hour = offset_to(6)
-        with benchlib.Watch(folder, offset) as watch:
-            copy = self.session.start(folder, offset=offset, lang=lang)
-            opens = winelib.opens_until(watch, ROUTINE, hour + 9.6, offset)
-        return copy, [(name, at - hour) for name, at in opens]
-
-    def assert_chimed_at_three(self, opens):
-        self.assertTrue(opens, "no sound file was opened")
-        self.assertEqual({name for name, _ in opens}, {"03.WAV"}, opens)
-        for second in (0, 8):
-            late = [at - second for _, at in opens if second <= at < second + 1]
-            self.assertTrue(late, f"03.WAV not opened at 15:00:0{second}: {opens}")
-            self.assertLess(late[0], 0.25, f"15:00:0{second} open came late: {opens}")
-        self.assertTrue(all(0 <= at < 1 or 8 <= at < 9 for _, at in opens), opens)
-
-    def quit_and_time(self, folder, copy):
-        watch = harness.ExitWatch(copy)
-        time.sleep(0.3)
-        written = time.monotonic()
-        harness.write_quit(folder, 1)
-        ended = watch.wait(timeout=5)
-        self.assertIsNotNone(ended, "Quit=1 did not stop the copy")
-        return ended - written
-
-    def test_first_copy_is_hidden_chimes_at_the_hour_and_obeys_a_quit_request(self):
-        folder = self.session.program_folder()
-        copy, opens = self.chime_at_three(folder, "en_US.UTF-8")
-        self.assertEqual(harness.read_text(harness.settings_path(folder)), SETTINGS)
-        self.assertEqual(titled(DISPLAY, "Velmorin"), [], "the first copy shows a window")
-        self.assert_chimed_at_three(opens)
-        self.assertIsNone(copy.poll())
-        latency = self.quit_and_time(folder, copy)
-        print(f"\nquit latency under wine: {1000 * latency:.0f} ms")
-        # One tick of 800 ms, and the process's own end under wine.
-        self.assertLess(latency, 1.0)
-        self.assertEqual(copy.returncode, 0)
-
-    def test_a_folder_named_in_any_script_works_in_a_japanese_and_a_western_locale(self):
+    def test_first_copy_hidden_chimes_on_time_after_a_clock_step_and_obeys_quit(self):
+        # Each copy starts at 16:00:30 and the clock is then set back to 14:59:54: a timer with
+        # an absolute due time would wait out the hour; the tick must chime at 15:00:00 and
+        # 15:00:08 as if it had run there. The folder's name is one that neither locale's ANSI
+        # code page holds.
         for lang in ("ja_JP.UTF-8", "en_US.UTF-8"):
             with self.subTest(lang=lang):
                 folder = self.session.program_folder("Zoë 時報 " + lang[:2])
-                copy, opens = self.chime_at_three(folder, lang)
-                self.assertEqual(harness.read_text(harness.settings_path(folder)), SETTINGS)
-                self.assert_chimed_at_three(opens)
-                self.quit_and_time(folder, copy)
+                stamp = os.path.join(self.session.root, "faketime-" + lang)
+                set_clock(stamp, offset_to(-3630)[0])
+                with benchlib.Watch(folder) as watch:
+                    copy = self.session.start(folder, lang=lang, env={
+                        "LD_PRELOAD": harness.FAKETIME_LIB, "FAKETIME_TIMESTAMP_FILE": stamp,
+                        "FAKETIME_NO_CACHE": "1", "FAKETIME_DONT_FAKE_MONOTONIC": "1"})
+                    self.assertTrue(harness.wait_for(lambda: harness.read_text(
+                        harness.settings_path(folder)) == "[Form]\r\nQuit=0\r\n", 20))
+                    offset, hour = offset_to(6)
+                    set_clock(stamp, offset)
+                    opens = [(name, at + offset - hour) for name, at
+                             in winelib.opens_until(watch, ROUTINE, hour + 9.6 - offset, 0)]
+                self.assertEqual(titled("Velmorin"), [], "the first copy shows a window")
+                # From its start on: 03.WAV, opened at 15:00:00 and 15:00:08 within a quarter
+                # second, and nothing else.
+                self.assertEqual({name for name, _ in opens}, {"03.WAV"}, opens)
+                for second in (0, 8):
+                    late = [at - second for _, at in opens if second <= at < second + 1]
+                    self.assertTrue(late and late[0] < 0.25, f"15:00:0{second}: {opens}")
+                self.assertTrue(all(0 <= at < 1 or 8 <= at < 9 for _, at in opens), opens)
+                watch = harness.ExitWatch(copy)
+                written = time.monotonic()
+                harness.write_quit(folder, 1)
+                # One tick of 800 ms, and the process's own end under wine.
+                self.assertLess((watch.wait(timeout=5) or math.inf) - written, 1.0,
+                                "Quit=1 did not end the copy within a tick")
+                self.assertEqual(copy.returncode, 0)
 
-    def test_a_clock_stepped_back_an_hour_is_followed_within_a_tick(self):
-        # Running at 16:00:30, the clock is set back to 14:59:58: a timer with an absolute due
-        # time would wait out the hour; the tick must chime at 15:00:00 as if it had run there.
-        folder = self.session.program_folder()
-        stamp = os.path.join(self.session.root, "faketime")
-        late, hour = offset_to(-3630)
-        with open(stamp, "w") as f:
-            f.write("%+d\n" % late)
-        copy = self.session.start(folder, env={"FAKETIME_TIMESTAMP_FILE": stamp,
-                                               "FAKETIME_NO_CACHE": "1",
-                                               "FAKETIME_DONT_FAKE_MONOTONIC": "1"})
-        self.assertTrue(harness.wait_for(lambda: harness.quit_value(folder) == "0", 20))
-        with benchlib.Watch(folder) as watch:
-            early, _ = offset_to(2)
-            with open(stamp + ".new", "w") as f:
-                f.write("%+d\n" % early)
-            os.replace(stamp + ".new", stamp)
-            opens = winelib.opens_until(watch, ROUTINE, hour + 1 - early, 0)
-        opens = [(name, at + early - hour) for name, at in opens]
-        self.assertEqual([name for name, _ in opens], ["03.WAV"], opens)
-        self.assertLess(abs(opens[0][1]), 0.25, opens)
-        self.quit_and_time(folder, copy)
+    def test_second_copy_control_window_at_96_and_144_dpi_about_and_alarm_quit(self):
+        for dpi in (96, 144):
+            # The screen's DPI as the Display control panel sets it.
+            self.session.wine("wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v",
+                              "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
+            self.session.wine("wineserver", "-w")
+            folder = self.session.program_folder(f"Velmorin {dpi}")
+            first = self.session.start(folder)
+            self.assertTrue(harness.wait_for(lambda: harness.quit_value(folder) == "0", 20))
+            harness.write_quit(folder, 7)
+            second = self.session.start(folder)
+            shown = harness.wait_for(lambda: titled("Velmorin"), 20)
+            self.assertTrue(shown, "the second copy shows no control window")
+            self.assertEqual(harness.quit_value(folder), "0")
+            control = shown[0]
+            harness.save_window(DISPLAY, control["id"],
+                                os.path.join(ARTIFACTS, f"wine-control-window-{dpi}dpi.png"))
+            # No window manager: the X window is the client area, at the layout's twips at the
+            # screen's DPI, and the outer size centred leaves it below the centre by half the
+            # missing title bar.
+            size = (harness.twips_to_pixels(3795, dpi), harness.twips_to_pixels(3720, dpi))
+            self.assertEqual((control["width"], control["height"]), size)
+            self.assertLessEqual(abs(control["x"] - (DISPLAY.width - size[0]) / 2), 2)
+            self.assertLessEqual(abs(control["y"] - (DISPLAY.height - size[1]) / 2 - dpi / 10),
+                                 dpi / 8)
+            if dpi == 96:
+                self.about(control)
+            harness.click(DISPLAY, control["id"], harness.twips_to_pixels(1470, dpi),
+                          harness.twips_to_pixels(2600, dpi))
+            for copy in (second, first):
+                self.assertIsNotNone(harness.ExitWatch(copy).wait(timeout=5),
+                                     "Alarm Quit did not end every copy")
+            self.assertEqual(harness.quit_value(folder), "1")
 
-    def two_copies(self, dpi=96):
-        """A first copy and a second one; returns them, their folder and the control window,
-        checked for its size and place."""
-        folder = self.session.program_folder()
-        first = self.session.start(folder)
-        self.assertTrue(harness.wait_for(lambda: harness.quit_value(folder) == "0", 20))
-        harness.write_quit(folder, 7)
-        second = self.session.start(folder)
-        shown = harness.wait_for(lambda: titled(DISPLAY, "Velmorin"), 20)
-        self.assertTrue(shown, "the second copy shows no control window")
-        self.assertEqual(harness.quit_value(folder), "0")
-        control = shown[0]
-        # No window manager: the X window is the client area, at the layout's twips at the
-        # screen's DPI, and the outer size centred leaves it below the centre by half the
-        # missing title bar.
-        size = (harness.twips_to_pixels(3795, dpi), harness.twips_to_pixels(3720, dpi))
-        self.assertEqual((control["width"], control["height"]), size)
-        self.assertLessEqual(abs(control["x"] - (DISPLAY.width - size[0]) / 2), 2)
-        self.assertLessEqual(abs(control["y"] - (DISPLAY.height - size[1]) / 2 - dpi / 10), dpi / 8)
-        return first, second, folder, control
-
-    def alarm_quit(self, control, folder, dpi, *copies):
-        harness.click(DISPLAY, control["id"], harness.twips_to_pixels(1470, dpi),
-                      harness.twips_to_pixels(2600, dpi))
-        for copy in copies:
-            self.assertIsNotNone(harness.ExitWatch(copy).wait(timeout=5),
-                                 "Alarm Quit did not end every copy")
-        self.assertEqual(harness.quit_value(folder), "1")
-
-    def test_windows_take_their_twips_size_at_144_dpi(self):
-        self.session.set_dpi(144)
-        first, second, folder, control = self.two_copies(144)
-        harness.save_window(DISPLAY, control["id"], artifact("wine-control-window-144dpi.png"))
-        self.alarm_quit(control, folder, 144, second, first)
-
-    def test_second_copy_control_window_about_and_alarm_quit(self):
-        first, second, folder, control = self.two_copies()
-        harness.save_window(DISPLAY, control["id"],
-                            artifact("wine-control-window.png"))
-
+    def about(self, control):
         # Enter and Esc press nothing (no default or cancel button); Tab goes from Alarm Quit
         # to About, and Space presses it.
         for key in ("Return", "Escape", "Tab", "Return", "space"):
@@ -165,41 +133,130 @@ class WineTest(unittest.TestCase):
             if key != "space":
                 self.assertEqual([w["title"] for w in harness.mapped_windows(DISPLAY)],
                                  ["Velmorin"], key)
-        about = harness.wait_for(lambda: titled(DISPLAY, "Velmorinについて"), 10)
+        about = harness.wait_for(lambda: titled("Velmorinについて"), 10)
         self.assertTrue(about, "About opened no window")
         about = about[0]
         self.assertEqual((about["width"], about["height"]), (288, 165))
         # The tune cannot play here: MCI fails within milliseconds and the failure is not shown.
         time.sleep(1.5)
-        path = artifact("wine-about-window.png")
+        path = os.path.join(ARTIFACTS, "wine-about-window.png")
         harness.save_window(DISPLAY, about["id"], path)
         image = harness.window_pixels(DISPLAY, about["id"])
         # Five lines of text, two of them Japanese, in the label's rectangle.
         self.assertGreater(harness.dark_pixels(image, 57, 18, 184, 91), 400, path)
         titles = sorted(w["title"] for w in harness.mapped_windows(DISPLAY))
         self.assertEqual(titles, ["Velmorin", "Velmorinについて"])
-
         harness.click(DISPLAY, about["id"], 143, 135)  # OK
-        self.assertTrue(harness.wait_for(lambda: not titled(DISPLAY, "Velmorinについて"), 10),
+        # OK closes it, and the control window responds again (Alarm Quit, next).
+        self.assertTrue(harness.wait_for(lambda: not titled("Velmorinについて"), 10),
                         "OK did not close the About window")
-        # The control window responds again.
-        self.alarm_quit(control, folder, 96, second, first)
 
     def test_without_a_display_it_says_so_and_exits(self):
-        folder = self.session.program_folder()
-        copy = self.session.start(folder, display=False, limit=30)
-        copy.wait(timeout=40)
-        self.assertNotEqual(copy.returncode, 124, "it hung without a display")
-        self.assertNotEqual(copy.returncode, 0)
-        with open(copy.errors, "rb") as errors:
-            self.assertIn(b"no display", errors.read())
+        copy = self.session.start(self.session.program_folder(), display=False, limit=30)
+        _, errors = copy.communicate(timeout=40)
+        self.assertNotIn(copy.returncode, (0, 124), "124: it hung without a display")
+        self.assertIn(b"no display", errors)
 
 
-def artifact(name):
-    folder = os.environ.get("VELMORIN_ARTIFACTS") or os.path.join(
-        os.path.dirname(os.path.abspath(winelib.PROGRAM_DIR)), "test-artifacts")
-    os.makedirs(folder, exist_ok=True)
-    return os.path.join(folder, name)
+class Installer(unittest.TestCase):
+    # The per-user installer: install, upgrade over a running copy, uninstall.
+
+    def setUp(self):
+        self.session = winelib.WineSession(DISPLAY, READY)
+        self.addCleanup(self.session.close)
+        self.users = os.path.join(self.session.prefix, "drive_c", "users")
+        self.home = next(os.path.join(self.users, u) for u in os.listdir(self.users)
+                         if u != "Public")
+        self.folder = os.path.join(self.home, "AppData", "Local", "Programs", "Velmorin")
+        self.exe = "C:" + self.folder.split("drive_c")[1].replace("/", "\\") + "\\velmorin.exe"
+
+    def registry(self, key):
+        # A key exported as {key: [lines]}; wine writes the console defaults under HKCU\Console the
+        # first time a console opens, which Windows has from the start.
+        path = os.path.join(self.session.root, "export.reg")
+        self.session.wine("wine", "reg", "export", key, path, "/y")
+        with open(path, encoding="utf-16") as f:
+            blocks = [b.splitlines() for b in f.read().split("\n\n") if b.startswith("[")]
+        return {b[0]: b[1:] for b in blocks if b[0] != r"[HKEY_CURRENT_USER\Console]"}
+
+    def user_files(self):
+        return {os.path.relpath(os.path.join(d, n), self.users)
+                for d, dirs, files in os.walk(self.users) for n in dirs + files}
+
+    def copies(self):
+        # The copies running from the installed folder in this prefix.
+        def read(pid, name):
+            try:
+                with open(f"/proc/{pid}/{name}", "rb") as f:
+                    return f.read().split(b"\0")
+            except OSError:
+                return [b""]
+
+        mine = f"WINEPREFIX={self.session.prefix}".encode()
+        return [pid for pid in filter(str.isdigit, os.listdir("/proc"))
+                if read(pid, "cmdline")[0].decode(errors="replace").lower() == self.exe.lower()
+                and mine in read(pid, "environ")]
+
+    def wait_for_copies(self, count, old=()):
+        # Waits until `count` copies run from the installed folder, none of them in `old`, and the
+        # settings file holds the cleared quit request that every copy writes.
+        def ready():
+            running = self.copies()
+            fresh = len(running) == count and not set(old) & set(running)
+            return running if fresh and harness.quit_value(self.folder) == "0" else None
+
+        running = harness.wait_for(ready, 10, 0.2)
+        self.assertTrue(running, f"expected {count} new copies and Quit=0: {self.copies()}")
+        return running
+
+    def test_install_upgrade_uninstall(self):
+        setup = os.environ["VELMORIN_SETUP"]
+        files_before, registry_before = self.user_files(), self.registry("HKCU")
+        programs = os.path.join(self.home, "AppData", "Roaming", "Microsoft", "Windows",
+                                "Start Menu", "Programs")
+        menu, startup = (os.path.join(programs, "Velmorin.lnk"),
+                         os.path.join(programs, "StartUp", "Velmorin.lnk"))
+
+        self.assertEqual(self.session.wine("wine", setup, "/S"), 0)
+        self.wait_for_copies(1)
+        self.assertEqual(set(os.listdir(self.folder)),
+                         winelib.SHIPPED | {"uninstall.exe", "Velmorin.ini"})
+        for link in (menu, startup):
+            with open(link, "rb") as f:
+                self.assertIn(self.exe.encode(), f.read())
+        key = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Uninstall\Velmorin"
+        values = dict(line.split("=", 1) for line in self.registry(key)[f"[{key}]"])
+        exe = self.exe.replace("\\", "\\\\")
+        uninstaller = exe.replace("velmorin.exe", "uninstall.exe")
+        expected = {'"DisplayName"': '"Velmorin"', '"DisplayVersion"': '"3.04.0006"',
+                    '"DisplayIcon"': f'"{exe},0"', '"UninstallString"': f'"\\"{uninstaller}\\""',
+                    '"QuietUninstallString"': f'"\\"{uninstaller}\\" /S"',
+                    '"NoModify"': "dword:00000001", '"NoRepair"': "dword:00000001"}
+        self.assertEqual({k: values[k] for k in expected}, expected)
+        self.assertGreater(len(values['"Publisher"']), 2)
+        size = sum(os.path.getsize(os.path.join(self.folder, n))
+                   for n in winelib.SHIPPED | {"uninstall.exe"})
+        self.assertAlmostEqual(int(values['"EstimatedSize"'][6:], 16), size / 1024, delta=2)
+
+        # The menu entry, chosen while the time signal runs, starts the copy that shows the
+        # control window. An upgrade then ends both and starts one new copy.
+        # "00" still reads as 0; the new copy's start-up writes "0" over it.
+        harness.write_quit(self.folder, "00")
+        self.session.wine("wine", "start", "/unix", menu)
+        old = self.wait_for_copies(2)
+        self.assertTrue(harness.wait_for(lambda: titled("Velmorin"), 20), "no control window")
+        self.assertEqual(self.session.wine("wine", setup, "/S", "/NOSTARTUP"), 0)
+        self.wait_for_copies(1, old)
+        self.assertTrue(os.path.exists(menu))
+        self.assertFalse(os.path.exists(startup))
+
+        uninstall = os.path.join(self.folder, "uninstall.exe")
+        self.assertEqual(self.session.wine("wine", uninstall, "/S"), 0)
+        # The uninstaller goes on in a copy of itself after this returns.
+        self.assertEqual(self.session.wine("wineserver", "-w"), 0)
+        self.assertEqual(self.copies(), [])
+        self.assertEqual(self.user_files(), files_before)
+        self.assertEqual(self.registry("HKCU"), registry_before)
 
 
 if __name__ == "__main__":
