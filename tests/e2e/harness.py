@@ -13,6 +13,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import unittest
 import wave
 
 PROGRAM_DIR = os.environ.get("VELMORIN_PROGRAM_DIR", "")
@@ -112,6 +113,20 @@ class Session:
             with contextlib.suppress(ProcessLookupError):
                 os.kill(pid, signal.SIGKILL)
         shutil.rmtree(self.root, ignore_errors=True)
+
+
+class SessionTest(unittest.TestCase):
+    # One Xvfb server per test class; a session of its own per test, so the running-copy check
+    # of one test never sees the copies of another.
+
+    @classmethod
+    def setUpClass(cls):
+        cls.display = Display()
+        cls.addClassCleanup(cls.display.close)
+
+    def setUp(self):
+        self.session = Session(self.display)
+        self.addCleanup(self.session.close)
 
 
 def make_hostile(path, kind):

@@ -9,7 +9,6 @@ import os
 import shutil
 import struct
 import time
-import unittest
 
 import harness
 
@@ -53,12 +52,9 @@ def tune_span(path):
     return last - first
 
 
-class AboutWindowTest(unittest.TestCase):
+class AboutWindowTest(harness.SessionTest):
     def setUp(self):
-        self.display = harness.Display()
-        self.addCleanup(self.display.close)
-        self.session = harness.Session(self.display)
-        self.addCleanup(self.session.close)
+        super().setUp()
         self.capture = os.path.join(self.session.root, "second.raw")
 
     def pixels(self, twips):
@@ -124,8 +120,8 @@ class AboutWindowTest(unittest.TestCase):
         self.assertIsNotNone(control, "the second copy shows no control window")
         self.assertEqual(harness.quit_value(folder), "0")
         time.sleep(0.5)
-        self.assertEqual([w["id"] for w in harness.mapped_windows(self.display)],
-                         harness.windows_of(self.display, second))
+        self.assertEqual([w["id"] for w in harness.mapped_windows(self.display)], [control["id"]])
+        self.assertEqual(harness.windows_of(self.display, second), [control["id"]])
         self.assert_centred(control, 3795, 3720)
         image = harness.window_pixels(self.display, control["id"])
         self.assertGreater(harness.dark_pixels(image, self.pixels(1470) - 30,
@@ -219,6 +215,3 @@ class AboutWindowTest(unittest.TestCase):
         self.assertIsNone(first.poll(), "the first copy stopped though no request was written")
         self.assertEqual(harness.read_text(harness.settings_path(folder)), before)
 
-
-if __name__ == "__main__":
-    unittest.main()

@@ -10,7 +10,6 @@ import os
 import signal
 import threading
 import time
-import unittest
 
 import harness
 
@@ -68,16 +67,7 @@ class SteppedClock:
         return time.time()
 
 
-class ClockStepTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.display = harness.Display()
-        cls.addClassCleanup(cls.display.close)
-
-    def setUp(self):
-        self.session = harness.Session(self.display)
-        self.addCleanup(self.session.close)
-
+class ClockStepTest(harness.SessionTest):
     def start(self, folder, clock, **options):
         env = {**clock.env, **options.pop("env", {})}
         process = self.session.start(folder, env=env, **options)
@@ -204,6 +194,3 @@ class ClockStepTest(unittest.TestCase):
         process.send_signal(signal.SIGCONT)
         self.assert_ticks_resume(watch, clock, time.time(), "stopped across hh:00:00")
         self.assert_quit_obeyed(folder, process)
-
-if __name__ == "__main__":
-    unittest.main()

@@ -6,7 +6,6 @@ import hashlib
 import os
 import shlex
 import subprocess
-import unittest
 
 import harness
 
@@ -33,12 +32,9 @@ def exec_line(entry):
     return shlex.split(line[len("Exec="):].strip().replace("\\\\", "\\"))
 
 
-class InstallTest(unittest.TestCase):
+class InstallTest(harness.SessionTest):
     def setUp(self):
-        self.display = harness.Display()
-        self.addCleanup(self.display.close)
-        self.session = harness.Session(self.display)
-        self.addCleanup(self.session.close)
+        super().setUp()
         # A blank in the home folder, which the Exec lines must quote.
         self.home = os.path.join(self.session.root, "home of user")
         self.data = os.path.join(self.home, "data")
@@ -136,6 +132,3 @@ class InstallTest(unittest.TestCase):
         self.assertEqual(harness.processes_under(self.folder), [])
         self.assertEqual(snapshot(self.home), before)
 
-
-if __name__ == "__main__":
-    unittest.main()

@@ -38,19 +38,7 @@ sys.stdin.readline()
 """
 
 
-class TimeSignalTest(unittest.TestCase):
-    # One Xvfb server; a session of its own per test, so the running-copy check of one test
-    # never sees the copies of another.
-
-    @classmethod
-    def setUpClass(cls):
-        cls.display = harness.Display()
-        cls.addClassCleanup(cls.display.close)
-
-    def setUp(self):
-        self.session = harness.Session(self.display)
-        self.addCleanup(self.session.close)
-
+class TimeSignalTest(harness.SessionTest):
     def started(self, folder, **options):
         process = self.session.start(folder, **options)
         self.assertTrue(harness.wait_for(lambda: harness.quit_value(folder) == "0", 10),
@@ -132,6 +120,3 @@ class TimeSignalTest(unittest.TestCase):
         # once and runs as the only copy.
         victim("squatted", {"XDG_CACHE_HOME": squat}, 1)
 
-
-if __name__ == "__main__":
-    unittest.main()

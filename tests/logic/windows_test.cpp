@@ -28,8 +28,8 @@ TEST_F(WindowsTest, SecondCopyChimesOnWhenItsControlWindowIsClosed) {
     EXPECT_EQ(fake::Sounds().size(), 1u);
 }
 
-// Centred by its outer size, frame included; a screen smaller than the window gives a
-// negative, unrounded position.
+// Centred by its outer size, frame included (without a window manager the end-to-end tests
+// see no frame); a screen smaller than the window gives a negative, unrounded position.
 TEST_F(WindowsTest, ControlWindowIsCentredByItsOuterSize) {
     EXPECT_FLOAT_EQ(fake::Position(frmSetting).left,
                     (1280 * 15 - (3795 + fake::kFrameWidth)) / 2.0f);

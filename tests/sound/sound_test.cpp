@@ -78,12 +78,9 @@ double Since(Clock::time_point start) {
 
 class SoundTest : public testing::Test {
   protected:
-    static void SetUpTestSuite() {
+    void SetUp() override {
         // Read once, at the first PlaySoundA of the process.
         setenv("VELMORIN_AUDIO_GRACE_MS", "300", 1);
-    }
-
-    void SetUp() override {
         char name[] = "/tmp/velmorin-sound-XXXXXX";
         ASSERT_NE(mkdtemp(name), nullptr);
         dir_ = name;
