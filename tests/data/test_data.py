@@ -1,5 +1,5 @@
-"""The hour sounds the build leaves in the program folder, checked as the program meets them.
-The About tune is read and heard whole by the end-to-end About test."""
+# The hour sounds the build leaves in the program folder, checked as the program meets them.
+# The About tune is read and heard whole by the end-to-end About test.
 
 import os
 import struct

@@ -1,5 +1,5 @@
-"""Runs the real program from its program folder under Xvfb, with a faked clock and a captured
-audio stream, for the end-to-end tests."""
+# Runs the real program from its program folder under Xvfb, with a faked clock and a captured
+# audio stream, for the end-to-end tests.
 
 import array
 import contextlib
@@ -9,11 +9,11 @@ import os
 import re
 import shutil
 import signal
-import stat
 import subprocess
 import tempfile
 import threading
 import time
+import unittest
 import wave
 
 PROGRAM_DIR = os.environ.get("VELMORIN_PROGRAM_DIR", "")
@@ -115,8 +115,23 @@ class Session:
         shutil.rmtree(self.root, ignore_errors=True)
 
 
+class SessionTest(unittest.TestCase):
+    # One Xvfb server per test class; a session of its own per test, so the running-copy check
+    # of one test never sees the copies of another.
+
+    @classmethod
+    def setUpClass(cls):
+        cls.display = Display()
+        cls.addClassCleanup(cls.display.close)
+
+    def setUp(self):
+        self.session = Session(self.display)
+        self.addCleanup(self.session.close)
+
+
 def make_hostile(path, kind):
-    # A pipe, a folder or a character device (/dev/zero) where the program expects a file.
+    # A pipe, a folder or a character device (a link to /dev/zero) where the program expects a
+    # file; the program follows links, so it meets the device itself.
     if os.path.isdir(path) and not os.path.islink(path):
         os.rmdir(path)
     elif os.path.lexists(path):
@@ -126,10 +141,7 @@ def make_hostile(path, kind):
     elif kind == "folder":
         os.mkdir(path)
     else:
-        try:
-            os.mknod(path, stat.S_IFCHR | 0o644, os.makedev(1, 5))
-        except PermissionError:
-            os.symlink("/dev/zero", path)
+        os.symlink("/dev/zero", path)
 
 
 def wait_for(condition, timeout, interval=0.01):
@@ -164,10 +176,6 @@ def write_quit(folder, value):
 def quit_value(folder):
     found = re.search(r"^\s*quit\s*=(.*)$", read_text(settings_path(folder)) or "", re.I | re.M)
     return found.group(1).strip() if found else None
-
-
-def wait_settings(folder, expected, timeout=10):
-    return wait_for(lambda: read_text(settings_path(folder)) == expected, timeout)
 
 
 def file_size(path):
@@ -260,34 +268,13 @@ def dominant_frequency(samples, start, candidates, seconds=0.2):
     return max(candidates, key=power)
 
 
-class CaptureTimeline:
-    # The growth of a capture file against the wall clock. SDL's disk driver writes each mixed
-    # buffer as it is made, so the first moment the file reached a sample tells when that sample
-    # left the mixer, however the driver's pace drifts.
-
-    def __init__(self, path):
-        self.path, self.points = path, []
-
-    def poll(self):
-        self.points.append((time.time(), file_size(self.path)))
-
-    def appeared(self):
-        return next((t for t, size in self.points if size is not None), None)
-
-    def written_by(self, frame):
-        needed = (frame + 1) * 4
-        return next((t for t, size in self.points if size is not None and size >= needed), None)
-
-
 def wait_until_still(path, quiet=1.0, timeout=60):
-    # Returns when (time.monotonic) the file last grew, and its size.
-    size, grew = file_size(path), time.monotonic()
-    deadline = grew + timeout
+    # Returns once the file has not grown for `quiet` seconds.
+    size, grew, deadline = file_size(path), time.monotonic(), time.monotonic() + timeout
     while time.monotonic() < deadline and time.monotonic() - grew < quiet:
         time.sleep(0.05)
         if file_size(path) != size:
             size, grew = file_size(path), time.monotonic()
-    return grew, size
 
 
 # Windows, seen and driven through the X server as a user would.
@@ -356,14 +343,6 @@ def dark_pixels(image, left, top, width, height, below=100):
         row = data[(y * image_width + left) * 3:(y * image_width + left + width) * 3]
         count += sum(1 for i in range(0, len(row), 3) if max(row[i:i + 3]) < below)
     return count
-
-
-def artifact_path(name):
-    # Files for people to look at: VELMORIN_ARTIFACTS, else test-artifacts by the program.
-    folder = os.environ.get("VELMORIN_ARTIFACTS") or os.path.join(
-        os.path.dirname(os.path.abspath(PROGRAM_DIR)), "test-artifacts")
-    os.makedirs(folder, exist_ok=True)
-    return os.path.join(folder, name)
 
 
 def save_window(display, window, path):

