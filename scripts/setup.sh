@@ -13,7 +13,8 @@ packages=(
 for flag in "$@"; do
     case "$flag" in
     --test)
-        packages+=(xvfb xauth xdotool x11-utils faketime imagemagick sox python3 desktop-file-utils
+        packages+=(xvfb xauth xdotool x11-utils faketime imagemagick sox python3 python3-mido
+                   desktop-file-utils
                    # the sanitizer build and the fuzz targets: libFuzzer comes with Clang
                    clang libclang-rt-14-dev)
         ;;

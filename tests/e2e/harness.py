@@ -129,6 +129,24 @@ class SessionTest(unittest.TestCase):
         self.addCleanup(self.session.close)
 
 
+class SteppedClock:
+    # A clock file for libfaketime: the program's wall clock is real time plus `offset` seconds,
+    # and writing a new offset steps it while the program runs, as NTP or a user would.
+
+    def __init__(self, folder, offset):
+        self.path = tempfile.mktemp(prefix="faketime-", dir=folder)
+        self.set(offset)
+        self.env = {"LD_PRELOAD": FAKETIME_LIB, "FAKETIME_TIMESTAMP_FILE": self.path,
+                    "FAKETIME_NO_CACHE": "1", "FAKETIME_DONT_FAKE_MONOTONIC": "1"}
+
+    def set(self, offset):
+        with open(self.path + ".new", "w") as f:
+            f.write("%+d\n" % offset)
+        os.replace(self.path + ".new", self.path)
+        self.offset = offset
+        return time.time()
+
+
 def make_hostile(path, kind):
     # A pipe, a folder or a character device (a link to /dev/zero) where the program expects a
     # file; the program follows links, so it meets the device itself.

@@ -3,68 +3,24 @@
 # by libfaketime during the run, and stopped and continued across a full hour. Ticks are seen
 # from outside: every tick opens the settings file to poll the quit request.
 
-import contextlib
-import ctypes
 import math
 import os
 import signal
-import threading
+import sys
 import time
 
 import harness
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
+import benchlib  # noqa: E402  (the folder watch)
+
 TICK = 0.8
 # Room for a busy machine between the program's open and this process seeing it.
 SLACK = 0.15
-IN_OPEN = 0x20
 DAY = 86400
 ALERT = 880.0  # the first note of the default sound
 LEAD = 4  # seconds of faked time before the hour, enough for a slow start-up
 REPLACEMENT = 1900  # Hz, no hour's tone
-
-
-class TickWatch:
-    # The real times at which the program opened its settings file, from inotify.
-
-    def __init__(self, folder):
-        libc = ctypes.CDLL(None, use_errno=True)
-        self.fd = libc.inotify_init1(os.O_CLOEXEC)
-        path = harness.settings_path(folder).encode()
-        if self.fd < 0 or libc.inotify_add_watch(self.fd, path, IN_OPEN) < 0:
-            raise OSError(ctypes.get_errno(), "inotify")
-        self.times = []
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        # Each event on a watched file is 16 bytes, without a name.
-        with contextlib.suppress(OSError):
-            while data := os.read(self.fd, 4096):
-                self.times += [time.time()] * (len(data) // 16)
-
-    def after(self, moment):
-        return [t for t in self.times if t > moment]
-
-    def close(self):
-        os.close(self.fd)
-
-
-class SteppedClock:
-    # A clock file for libfaketime: the program's wall clock is real time plus `offset` seconds,
-    # and writing a new offset steps it while the program runs.
-
-    def __init__(self, session, offset):
-        self.path = os.path.join(session.root, "faketime.rc")
-        self.set(offset)
-        self.env = {"LD_PRELOAD": harness.FAKETIME_LIB, "FAKETIME_TIMESTAMP_FILE": self.path,
-                    "FAKETIME_NO_CACHE": "1", "FAKETIME_DONT_FAKE_MONOTONIC": "1"}
-
-    def set(self, offset):
-        scratch = self.path + ".new"
-        with open(scratch, "w") as f:
-            f.write("%+d\n" % offset)
-        os.replace(scratch, self.path)
-        self.offset = offset
-        return time.time()
 
 
 class ClockStepTest(harness.SessionTest):
@@ -73,7 +29,7 @@ class ClockStepTest(harness.SessionTest):
         process = self.session.start(folder, env=env, **options)
         self.assertTrue(harness.wait_for(lambda: harness.quit_value(folder) == "0", 10),
                         "no start-up write")
-        watch = TickWatch(folder)
+        watch = benchlib.Watch(folder)
         self.addCleanup(watch.close)
         return process, watch
 
@@ -81,7 +37,8 @@ class ClockStepTest(harness.SessionTest):
         # The first tick after `since` comes within one period, and the ones after it lie on the
         # grid of the clock as it is now.
         time.sleep(max(0, since + 3 * TICK + SLACK - time.time()))
-        ticks = watch.after(since)
+        ticks = [at for kind, name, at, _ in watch.drain()
+                 if kind == "open" and name == "Velmorin.ini" and at > since]
         self.assertGreaterEqual(len(ticks), 3, f"{what}: ticks stopped")
         self.assertLess(ticks[0] - since, TICK + SLACK, f"{what}: first tick late")
         gaps = [b - a for a, b in zip(ticks, ticks[1:])]
@@ -107,7 +64,7 @@ class ClockStepTest(harness.SessionTest):
             harness.make_hostile(os.path.join(folder, f"{hour:02d}.WAV"), kind)
         capture = os.path.join(self.session.root, "capture.raw")
         today = math.floor(time.time() / DAY) * DAY
-        clock = SteppedClock(self.session, round(today + 15 * 3600 - 5 - time.time()))
+        clock = harness.SteppedClock(self.session.root, round(today + 15 * 3600 - 5 - time.time()))
         process, watch = self.start(folder, clock, capture=capture,
                                     env={"VELMORIN_AUDIO_GRACE_MS": "300"})
         heard = []
@@ -143,7 +100,7 @@ class ClockStepTest(harness.SessionTest):
         capture = os.path.join(self.session.root, "capture.raw")
         # 15 o'clock today, in UTC like the copy: the 12-hour dial plays 03.WAV.
         hour = math.floor(time.time() / DAY) * DAY + 15 * 3600
-        clock = SteppedClock(self.session, round(hour - LEAD - time.time()))
+        clock = harness.SteppedClock(self.session.root, round(hour - LEAD - time.time()))
         process, watch = self.start(folder, clock, capture=capture)
         hour_real = hour - clock.offset
         self.assertGreater(hour_real, time.time(), "start-up took longer than the lead")

@@ -26,13 +26,6 @@ def offset_to(seconds_before):
     return round(target - now), target + seconds_before
 
 
-def set_clock(stamp, offset):
-    # Sets the clock of the copies that read `stamp` to the real one plus `offset` seconds.
-    with open(stamp + ".new", "w") as f:
-        f.write("%+d\n" % offset)
-    os.replace(stamp + ".new", stamp)
-
-
 def titled(title):
     return [w for w in harness.mapped_windows(DISPLAY) if w["title"] == title]
 
@@ -62,16 +55,13 @@ class WineTest(unittest.TestCase):
         for lang in ("ja_JP.UTF-8", "en_US.UTF-8"):
             with self.subTest(lang=lang):
                 folder = self.session.program_folder("Zoë 時報 " + lang[:2])
-                stamp = os.path.join(self.session.root, "faketime-" + lang)
-                set_clock(stamp, offset_to(-3630)[0])
+                clock = harness.SteppedClock(self.session.root, offset_to(-3630)[0])
                 with benchlib.Watch(folder) as watch:
-                    copy = self.session.start(folder, lang=lang, env={
-                        "LD_PRELOAD": harness.FAKETIME_LIB, "FAKETIME_TIMESTAMP_FILE": stamp,
-                        "FAKETIME_NO_CACHE": "1", "FAKETIME_DONT_FAKE_MONOTONIC": "1"})
+                    copy = self.session.start(folder, lang=lang, env=clock.env)
                     self.assertTrue(harness.wait_for(lambda: harness.read_text(
                         harness.settings_path(folder)) == "[Form]\r\nQuit=0\r\n", 20))
                     offset, hour = offset_to(6)
-                    set_clock(stamp, offset)
+                    clock.set(offset)
                     opens = [(name, at + offset - hour) for name, at
                              in winelib.opens_until(watch, ROUTINE, hour + 9.6 - offset, 0)]
                 self.assertEqual(titled("Velmorin"), [], "the first copy shows a window")
