@@ -1,5 +1,5 @@
-"""What Explorer and the loader read from the shipped velmorin.exe and from the installer without
-running them, and what the zip holds: read back with pefile, as the Windows shell would."""
+# What Explorer and the loader read from the shipped velmorin.exe and from the installer without
+# running them, and what the zip holds: read back with pefile, as the Windows shell would.
 
 import os
 import struct

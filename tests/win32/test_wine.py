@@ -1,6 +1,6 @@
-"""The real velmorin.exe from the zip's folder, and the installer, under wine on Xvfb with a
-faked clock, watched from outside: the files the program opens (inotify), the settings file it
-writes, the windows it maps, the files, shortcuts and registry values the installer leaves."""
+# The real velmorin.exe from the zip's folder, and the installer, under wine on Xvfb with a
+# faked clock, watched from outside: the files the program opens (inotify), the settings file it
+# writes, the windows it maps, the files, shortcuts and registry values the installer leaves.
 
 import math
 import os

@@ -1,9 +1,9 @@
-"""Runs the Windows program under wine for the tests and the benchmark: a ready wine prefix
-made once per test run and copied for every case, and the zip's program folder started there
-through the end-to-end harness, with its own prefix, locale and faked clock. Every wine call is
-bounded by `timeout`.
-
-Run as a script, it makes the ready prefix or runs a test program under wine (see the end)."""
+# Runs the Windows program under wine for the tests and the benchmark: a ready wine prefix
+# made once per test run and copied for every case, and the zip's program folder started there
+# through the end-to-end harness, with its own prefix, locale and faked clock. Every wine call is
+# bounded by `timeout`.
+#
+# Run as a script, it makes the ready prefix or runs a test program under wine (see the end).
 
 import os
 import shutil
