@@ -12,7 +12,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <numbers>
@@ -95,11 +94,10 @@ class SoundTest : public testing::Test {
             std::this_thread::sleep_for(milliseconds(10));
         }
         EXPECT_TRUE(fs::exists(capture_) && !CaptureOpen()) << "the device session never ended";
-        std::ifstream in(capture_, std::ios::binary);
-        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+        std::vector<std::int16_t> samples(fs::file_size(capture_) / 2);
+        std::ifstream(capture_, std::ios::binary)
+            .read(reinterpret_cast<char*>(samples.data()), std::ssize(samples) * 2);
         fs::remove(capture_);
-        std::vector<std::int16_t> samples(bytes.size() / 2);
-        std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
         Capture capture;
         for (std::size_t i = 0; i + 1 < samples.size(); i += 2) {
             capture.mono.push_back((static_cast<float>(samples[i]) + samples[i + 1]) / 65536.0f);
