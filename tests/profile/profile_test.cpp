@@ -112,7 +112,7 @@ TEST_F(Profile, ValuesAreCutToTheBuffer) {
     EXPECT_STREQ(buffer, "abc");
 }
 
-TEST_F(Profile, WritesKeepTheWindowsLayoutAndFindTheFileInAnyCase) {
+TEST_F(Profile, FirstWriteMakesTheWindowsLayoutAndLaterOnesReplaceTheValue) {
     ASSERT_TRUE(Set(ini_, "0"));
     EXPECT_EQ(Contents(ini_), "[Form]\r\nQuit=0\r\n");
     ASSERT_TRUE(Set(ini_, "1"));
@@ -124,12 +124,15 @@ TEST_F(Profile, WritesKeepTheWindowsLayoutAndFindTheFileInAnyCase) {
     ASSERT_TRUE(Set(ini_, "0"));
     EXPECT_EQ(Contents(ini_), "[Form]\r\nQuit=0\r\n[Other]\r\nKey=x\r\n");
     EXPECT_EQ(Entries(), std::set<std::string>{"Velmorin.ini"}) << "a temporary file was left";
+}
 
-    // The file is found whatever the case of its name.
-    fs::rename(ini_, folder_ / "velmorin.INI");
-    ASSERT_TRUE(Set(ini_, "1"));
-    EXPECT_EQ(Entries(), std::set<std::string>{"velmorin.INI"});
+TEST_F(Profile, FileNamesAreMatchedWhateverTheirCase) {
+    const std::string other_case = (folder_ / "velmorin.INI").string();
+    Put(other_case, "[Form]\r\nQuit=1\r\n");
     EXPECT_EQ(Get(ini_), "1");
+    ASSERT_TRUE(Set(ini_, "0"));
+    EXPECT_EQ(Entries(), std::set<std::string>{"velmorin.INI"});
+    EXPECT_EQ(Contents(other_case), "[Form]\r\nQuit=0\r\n");
 }
 
 // A refused write leaves the file as it was and says why, in words of its own rather than
