@@ -6,6 +6,8 @@
 // tierce, quint, nominal and the ones above it), each with its own exponential decay, and each
 // partial is a pair of slightly detuned tones so that the bell warbles as a real one does.
 
+#include "platform/portable/wave_file.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -189,32 +191,14 @@ std::vector<double> MakeHour(int strikes, const std::vector<std::vector<double>>
     return mix;
 }
 
-void PutLe(std::string& out, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
-    }
-}
-
 bool WriteWave(const std::filesystem::path& path, const std::vector<double>& samples) {
-    const auto data_bytes = static_cast<std::uint32_t>(samples.size() * 2);
-    std::string bytes;
-    bytes.reserve(44 + data_bytes);
-    bytes += "RIFF";
-    PutLe(bytes, 36 + data_bytes, 4);
-    bytes += "WAVEfmt ";
-    PutLe(bytes, 16, 4);
-    PutLe(bytes, 1, 2); // PCM
-    PutLe(bytes, 1, 2); // mono
-    PutLe(bytes, kRate, 4);
-    PutLe(bytes, kRate * 2, 4);
-    PutLe(bytes, 2, 2);
-    PutLe(bytes, 16, 2);
-    bytes += "data";
-    PutLe(bytes, data_bytes, 4);
+    std::vector<std::int16_t> pcm;
+    pcm.reserve(samples.size());
     for (double v : samples) {
-        const long s = std::clamp(std::lround(v * 32767.0), -32767L, 32767L);
-        PutLe(bytes, static_cast<std::uint32_t>(static_cast<std::int16_t>(s)), 2);
+        pcm.push_back(
+            static_cast<std::int16_t>(std::clamp(std::lround(v * 32767.0), -32767L, 32767L)));
     }
+    const std::string bytes = platform::WaveFile(pcm, kRate);
     std::ofstream file(path, std::ios::binary);
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(file);

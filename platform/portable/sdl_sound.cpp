@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "platform/portable/posix_path.h"
 #include "platform/portable/sdl_audio.h"
+#include "platform/portable/wave_file.h"
 
 #include <SDL.h>
 #include <SDL_mixer.h>
@@ -68,16 +69,10 @@ std::chrono::milliseconds GraceFromEnvironment() {
     return std::chrono::milliseconds(value);
 }
 
-void PutLe(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
-}
-
 // The default sound, played when a file is missing or cannot be decoded: two soft bell notes, a
 // fifth apart, made once as a 16-bit mono WAV image so that it goes through the same decoder
 // and format conversion as any file.
-std::vector<std::uint8_t> MakeAlertWave() {
+std::string MakeAlertWave() {
     constexpr int kRateHz = 44100;
     constexpr double kNotes[] = {880.0, 1318.5};
     constexpr double kNoteSeconds = 0.18;
@@ -98,31 +93,7 @@ std::vector<std::uint8_t> MakeAlertWave() {
         }
     }
 
-    const auto data_bytes = static_cast<std::uint32_t>(samples.size() * 2);
-    std::vector<std::uint8_t> wave;
-    wave.reserve(44 + data_bytes);
-    for (char c : {'R', 'I', 'F', 'F'}) {
-        wave.push_back(static_cast<std::uint8_t>(c));
-    }
-    PutLe(wave, 36 + data_bytes, 4);
-    for (char c : {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '}) {
-        wave.push_back(static_cast<std::uint8_t>(c));
-    }
-    PutLe(wave, 16, 4);
-    PutLe(wave, 1, 2); // PCM
-    PutLe(wave, 1, 2); // mono
-    PutLe(wave, kRateHz, 4);
-    PutLe(wave, kRateHz * 2, 4);
-    PutLe(wave, 2, 2);
-    PutLe(wave, 16, 2);
-    for (char c : {'d', 'a', 't', 'a'}) {
-        wave.push_back(static_cast<std::uint8_t>(c));
-    }
-    PutLe(wave, data_bytes, 4);
-    for (std::int16_t sample : samples) {
-        PutLe(wave, static_cast<std::uint16_t>(sample), 2);
-    }
-    return wave;
+    return WaveFile(samples, kRateHz);
 }
 
 // The file is read afresh for every play, so a sound replaced on disk is heard at the next
@@ -177,7 +148,7 @@ struct Sound {
     bool device_open = false;
     Mix_Chunk* chunk = nullptr;
     Clock::time_point close_at;
-    std::vector<std::uint8_t> alert_wave;
+    std::string alert_wave;
 
     std::thread worker; // started last, once everything it reads is in place
 

@@ -12,10 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::span<const unsigned char> file(data, size);
     std::span<const unsigned char> smf = file;
     const auto verdict = platform::sequencer::CheckTune(smf);
-    if (smf.data() < file.data() || smf.data() + smf.size() > file.data() + file.size()) {
-        std::abort();
-    }
-    if (verdict == platform::sequencer::TuneCheck::Playable && smf.size() < 14) {
+    if (smf.data() < file.data() || smf.data() + smf.size() > file.data() + file.size() ||
+        (verdict == platform::sequencer::TuneCheck::Playable && smf.size() < 14)) {
         std::abort();
     }
     return 0;

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -32,20 +31,8 @@ class ProgramFolderTest : public ::testing::Test {
 
     std::string Ini() const { return (folder_ / "Velmorin.ini").string(); }
 
-    std::string IniText() const {
-        std::stringstream text;
-        text << std::ifstream(Ini(), std::ios::binary).rdbuf();
-        return text.str();
-    }
-
     void WriteIni(const std::string& quit) const {
         std::ofstream(Ini(), std::ios::binary) << "[Form]\r\nQuit=" << quit << "\r\n";
-    }
-
-    // A folder where the settings file should be makes every write fail, even for root.
-    void MakeIniUnwritable() const {
-        std::filesystem::remove(Ini());
-        std::filesystem::create_directory(Ini());
     }
 
     std::filesystem::path folder_;

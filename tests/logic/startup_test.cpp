@@ -20,14 +20,17 @@ TEST_F(StartupTest, HostWindowButtonsActOnTheQuitRequest) {
     fake::SetClock(9, 15, 0);
     fake::Start(frmMain);
     fake::Click(frmMain, "Command2");
-    EXPECT_EQ(IniText(), "[Form]\r\nQuit=1\r\n");
+    std::ifstream ini(Ini(), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(ini), {}), "[Form]\r\nQuit=1\r\n");
     EXPECT_FALSE(fake::Ended());
     fake::Advance(800);
     EXPECT_TRUE(fake::Ended());
 
     Restart();
     fake::Start(frmMain);
-    MakeIniUnwritable();
+    // A folder where the settings file should be makes every write fail, even for root.
+    std::filesystem::remove(Ini());
+    std::filesystem::create_directory(Ini());
     fake::Click(frmMain, "Command2");
     ASSERT_EQ(fake::MessageBoxes().size(), 1u);
     EXPECT_NE(fake::MessageBoxes()[0].find(Ini()), std::string::npos);

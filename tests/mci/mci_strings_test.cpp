@@ -51,7 +51,6 @@ class Mci : public testing::Test {
         Send("close all");
         fs::remove_all(folder_);
     }
-    std::vector<std::string>& Calls() { return fake::SequencerCalls(); }
 
     std::string folder_; // has a blank in its name, as "Program Files" does
     std::string tune_;   // quoted, as the program sends it
@@ -107,7 +106,7 @@ TEST_F(Mci, mciRefusesWhatItCannotDoWithItsCodeAndAText) {
     EXPECT_TRUE(platform::mciGetErrorStringA(platform::mciSendStringA(nullptr, nullptr, 0, nullptr),
                                              text, sizeof text));
     // Only the opens of the missing file and of the tune reach the sequencer.
-    EXPECT_EQ(Calls().size(), 2u);
+    EXPECT_EQ(fake::SequencerCalls().size(), 2u);
 }
 
 // That nothing is written past a buffer is left to the fuzz target; here what is written.

@@ -14,21 +14,19 @@
 
 namespace {
 
-class PosixProfile : public Profile {
-  protected:
-    // Runs `body` in a child that has given up root (root ignores permission bits) and
-    // returns its exit status.
-    template <typename Body> static int AsNobody(Body body) {
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::_exit(::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0) ? 99
-                                                                                       : body());
-        }
-        int status = -1;
-        ::waitpid(child, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+using PosixProfile = Profile;
+
+// Runs `body` in a child that has given up root (root ignores permission bits) and returns its
+// exit status.
+template <typename Body> int AsNobody(Body body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0) ? 99 : body());
     }
-};
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 TEST_F(PosixProfile, WriteKeepsTheFileAsItWasAroundTheChange) {
     // LF line ends, a byte order mark, comments, blank lines and other sections all survive,

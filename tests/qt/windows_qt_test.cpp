@@ -35,13 +35,6 @@ int Pixels(int twips) {
     return qRound(twips * QGuiApplication::primaryScreen()->logicalDotsPerInch() / 1440.0);
 }
 
-// Enter and Esc must press nothing: no button is the default one.
-void ExpectNoDefault(QWidget* window) {
-    for (QPushButton* button : window->findChildren<QPushButton*>()) {
-        EXPECT_FALSE(button->isDefault() || button->autoDefault()) << button->text().toStdString();
-    }
-}
-
 class QtWindows : public testing::Test {
   protected:
     void TearDown() override {
@@ -52,34 +45,36 @@ class QtWindows : public testing::Test {
 
 // Where the windows show, their buttons and the painted text are checked end to end under Xvfb;
 // here what a screenshot cannot tell.
-TEST_F(QtWindows, ControlWindowIsFixedInSizeAndReloadedAfterItsTitleBarClosedIt) {
+TEST_F(QtWindows, WindowsAreFixedInSizeAndTheAboutTextIsSetInAJapaneseGothicThatFits) {
     platform::Show(frmSetting);
-    QWidget* window = Window("frmSetting");
-    ASSERT_NE(window, nullptr);
-    EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "the window must not be resizable";
-    ExpectNoDefault(window);
-    auto* quit = window->findChild<QPushButton*>(QStringLiteral("cmdQuit"));
+    QWidget* setting = Window("frmSetting");
+    ASSERT_NE(setting, nullptr);
+    auto* quit = setting->findChild<QPushButton*>(QStringLiteral("cmdQuit"));
     ASSERT_NE(quit, nullptr);
-    EXPECT_EQ(window->focusWidget(), quit);
+    EXPECT_EQ(setting->focusWidget(), quit);
     EXPECT_EQ(quit->nextInFocusChain(),
-              window->findChild<QPushButton*>(QStringLiteral("cmdAbout")));
-
-    window->close();
+              setting->findChild<QPushButton*>(QStringLiteral("cmdAbout")));
+    // The title bar's close unloads the control window; it shows again when asked.
+    setting->close();
     EXPECT_FALSE(platform::IsLoaded(frmSetting));
     platform::Show(frmSetting);
-    EXPECT_TRUE(platform::IsLoaded(frmSetting));
-}
+    setting = Window("frmSetting");
+    ASSERT_NE(setting, nullptr);
 
-TEST_F(QtWindows, AboutTextIsSetInAJapaneseGothicAndFitsItsLabel) {
     // The test binary's folder holds no ABOUT.MID: the window shows without music at once.
-    platform::Show(frmSetting);
-    Window("frmSetting")->findChild<QPushButton*>(QStringLiteral("cmdAbout"))->click();
+    setting->findChild<QPushButton*>(QStringLiteral("cmdAbout"))->click();
     platform::DoEvents();
     QWidget* window = Window("frmAbout");
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(window->minimumSize(), window->maximumSize());
-    ExpectNoDefault(window);
     EXPECT_EQ(window->focusWidget(), window->findChild<QPushButton*>(QStringLiteral("Command1")));
+    for (QWidget* shown : {setting, window}) {
+        EXPECT_EQ(shown->minimumSize(), shown->maximumSize()) << "a window must not be resizable";
+        // Enter and Esc must press nothing: no button is the default one.
+        for (QPushButton* button : shown->findChildren<QPushButton*>()) {
+            EXPECT_FALSE(button->isDefault() || button->autoDefault())
+                << button->text().toStdString();
+        }
+    }
     auto* picture = window->findChild<QLabel*>(QStringLiteral("Picture1"));
     ASSERT_NE(picture, nullptr);
     EXPECT_EQ(picture->pixmap().size(), QSize(32, 32));

@@ -3,6 +3,7 @@
 // open from hh:00:00 through hh:00:08 and closes afterwards is heard end to end.
 
 #include "platform/platform.h"
+#include "platform/portable/wave_file.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <numbers>
@@ -35,27 +35,12 @@ constexpr double kSoft = 0.1;
 // A mono 16-bit 440 Hz tone at its level from its first sample, so that its onset in the
 // capture is exact; `bytes` cuts the file short.
 void WriteTone(const fs::path& path, double level, double seconds, std::size_t bytes = -1) {
-    std::string file;
-    auto le = [&file](std::uint32_t value, int size) {
-        for (int i = 0; i < size; ++i) {
-            file += static_cast<char>(value >> (8 * i));
-        }
-    };
-    const auto frames = static_cast<std::uint32_t>(seconds * kRate);
-    file += "RIFF";
-    le(36 + 2 * frames, 4);
-    file += "WAVEfmt ";
-    for (auto [value, size] :
-         {std::pair{16, 4}, {1, 2}, {1, 2}, {kRate, 4}, {kRate * 2, 4}, {2, 2}, {16, 2}}) {
-        le(static_cast<std::uint32_t>(value), size);
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(seconds * kRate));
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<std::int16_t>(32767 * level *
+                                               std::cos(2 * std::numbers::pi * 440 * i / kRate));
     }
-    file += "data";
-    le(2 * frames, 4);
-    for (std::uint32_t i = 0; i < frames; ++i) {
-        const double sample = 32767 * level * std::cos(2 * std::numbers::pi * 440 * i / kRate);
-        le(static_cast<std::uint16_t>(static_cast<std::int16_t>(sample)), 2);
-    }
-    std::ofstream(path, std::ios::binary) << file.substr(0, bytes);
+    std::ofstream(path, std::ios::binary) << platform::WaveFile(samples, kRate).substr(0, bytes);
 }
 
 struct Capture {
@@ -109,11 +94,10 @@ class SoundTest : public testing::Test {
             std::this_thread::sleep_for(milliseconds(10));
         }
         EXPECT_TRUE(fs::exists(capture_) && !CaptureOpen()) << "the device session never ended";
-        std::ifstream in(capture_, std::ios::binary);
-        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+        std::vector<std::int16_t> samples(fs::file_size(capture_) / 2);
+        std::ifstream(capture_, std::ios::binary)
+            .read(reinterpret_cast<char*>(samples.data()), std::ssize(samples) * 2);
         fs::remove(capture_);
-        std::vector<std::int16_t> samples(bytes.size() / 2);
-        std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
         Capture capture;
         for (std::size_t i = 0; i + 1 < samples.size(); i += 2) {
             capture.mono.push_back((static_cast<float>(samples[i]) + samples[i + 1]) / 65536.0f);
