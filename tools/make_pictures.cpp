@@ -383,8 +383,8 @@ int main(int argc, char** argv) {
               Save(ToIndexed(DrawBackground(), 256), pictures / "setting.png") &&
               Save(DrawIcon(128), program / "velmorin.png");
     for (const int size : {16, 32, 48, 64, 128, 256}) {
-        ok = ok && Save(DrawIcon(size), pictures / "icons" /
-                                            ("velmorin-" + std::to_string(size) + ".png"));
+        ok = ok && Save(DrawIcon(size),
+                        pictures / "icons" / ("velmorin-" + std::to_string(size) + ".png"));
     }
     return ok ? 0 : 1;
 }
