@@ -117,7 +117,10 @@ std::string ProgramFolder();
 std::string_view PathSeparator();
 // True in a copy started while another copy runs in the same user session.
 bool AnotherCopyRunning();
-std::string_view AppTitle();
+// The application title: the caption of message boxes, the same on every platform.
+inline std::string_view AppTitle() {
+    return "Velmorin";
+}
 // One reading of the local clock.
 TimeOfDay Now();
 // Ends the process at once; no unload handler runs.

@@ -248,9 +248,6 @@ std::string_view PathSeparator() {
 bool AnotherCopyRunning() {
     return fake::State().another_copy_running;
 }
-std::string_view AppTitle() {
-    return "Velmorin";
-}
 
 TimeOfDay Now() {
     const int ms = fake::State().clock_ms;

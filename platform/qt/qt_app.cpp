@@ -94,10 +94,6 @@ bool AnotherCopyRunning() {
     return qt::State().another_copy_running;
 }
 
-std::string_view AppTitle() {
-    return "Velmorin";
-}
-
 TimeOfDay Now() {
     const QTime now = QTime::currentTime();
     return {now.hour(), now.minute(), now.second()};

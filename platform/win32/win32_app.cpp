@@ -143,10 +143,6 @@ bool AnotherCopyRunning() {
     return State().another_copy_running;
 }
 
-std::string_view AppTitle() {
-    return "Velmorin";
-}
-
 TimeOfDay Now() {
     SYSTEMTIME now;
     GetLocalTime(&now);

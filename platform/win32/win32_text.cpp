@@ -34,10 +34,8 @@ std::uint32_t CopyOut(std::string_view text, char* buffer, std::uint32_t size) {
     if (length > size - 1) {
         length = size - 1;
         // Never half a character: back up over continuation bytes to the start of the one cut.
-        if ((static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
-            while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
-                --length;
-            }
+        while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
+            --length;
         }
     }
     text.copy(buffer, length);
