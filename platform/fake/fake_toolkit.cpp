@@ -1,4 +1,7 @@
+#include "platform/core/tick_grid.h"
 #include "platform/fake/fake.h"
+
+#include <algorithm>
 
 #include <map>
 #include <stdexcept>
@@ -8,8 +11,6 @@ namespace fake {
 namespace {
 
 constexpr int kDayMs = 24 * 3600 * 1000;
-// Ticks land just after each multiple of 800 ms, as the real timer lays them.
-constexpr int kTickLagMs = 2;
 
 struct Window {
     bool visible = false;
@@ -66,21 +67,17 @@ Window& Load(const platform::Form& form) {
     return window;
 }
 
-void Tick() {
-    // Copied first: a tick may load or unload windows.
-    std::vector<std::pair<const platform::Form*, std::string>> timers;
-    for (const auto& [form, window] : State().windows) {
-        for (const platform::ControlLayout& control : form->layout.controls) {
+// The timers of the loaded windows, copied: a tick may load or unload windows.
+std::vector<std::pair<const platform::Form*, const platform::ControlLayout*>> Timers() {
+    std::vector<std::pair<const platform::Form*, const platform::ControlLayout*>> timers;
+    for (const auto& entry : State().windows) {
+        for (const platform::ControlLayout& control : entry.first->layout.controls) {
             if (control.kind == platform::ControlKind::Timer && control.interval_ms > 0) {
-                timers.emplace_back(form, control.name + "_Timer");
+                timers.emplace_back(entry.first, &control);
             }
         }
     }
-    // A plain pair, not structured bindings: C++20 lets a lambda capture bindings, Clang 14
-    // does not yet.
-    for (const auto& timer : timers) {
-        Dispatch([&] { platform::RunHandler(*timer.first, timer.second); });
-    }
+    return timers;
 }
 
 } // namespace
@@ -111,17 +108,28 @@ void AdvanceClockOnRead(int milliseconds) {
     State().step_on_read_ms = milliseconds;
 }
 
+// Every timer ticks on the grid of its own interval, laid as the real backends lay it.
 void Advance(int milliseconds) {
     const long long end = static_cast<long long>(State().clock_ms) + milliseconds;
     long long clock = State().clock_ms;
     while (!State().ended) {
-        const long long next = (clock - kTickLagMs) / 800 * 800 + 800 + kTickLagMs;
+        const auto timers = Timers();
+        long long next = end + 1;
+        for (const auto& timer : timers) {
+            next = std::min<long long>(
+                next, platform::core::NextTickMs(clock, timer.second->interval_ms));
+        }
         if (next > end) {
             break;
         }
         clock = next;
         State().clock_ms = static_cast<int>(clock % kDayMs);
-        Tick();
+        for (const auto& timer : timers) {
+            if (platform::core::NextTickMs(clock - 1, timer.second->interval_ms) == clock) {
+                const std::string event = timer.second->name + "_Timer";
+                Dispatch([&] { platform::RunHandler(*timer.first, event); });
+            }
+        }
     }
     State().clock_ms = static_cast<int>(end % kDayMs);
 }

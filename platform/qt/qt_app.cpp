@@ -1,4 +1,5 @@
 #include "platform/portable/posix_instance.h"
+#include "platform/posix/sound_client.h"
 #include "platform/qt/qt_backend.h"
 
 #include <QApplication>
@@ -66,6 +67,11 @@ int Run(const Form& startup, int argc, char** argv) {
     QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"),
                                {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
     qt::State().twips_per_pixel = 1440.0 / QGuiApplication::primaryScreen()->logicalDotsPerInch();
+    // The resident, which has no toolkit, has this program show its message boxes.
+    if (const char* text = std::getenv("VELMORIN_MESSAGE_BOX")) {
+        MessageBox(text);
+        return 0;
+    }
     qt::State().another_copy_running = RegisterRunningCopy();
     qt::LoadStartupForm(startup);
     return QApplication::exec();
@@ -97,6 +103,10 @@ bool AnotherCopyRunning() {
 TimeOfDay Now() {
     const QTime now = QTime::currentTime();
     return {now.hour(), now.minute(), now.second()};
+}
+
+bool PlaySoundA(const char* sound, void* /*module*/, std::uint32_t flags) {
+    return posix::RequestSound(sound, flags);
 }
 
 void End() {

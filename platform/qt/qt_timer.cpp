@@ -1,3 +1,5 @@
+#include "platform/core/tick_grid.h"
+#include "platform/posix/sound_client.h"
 #include "platform/qt/qt_backend.h"
 
 #include <QDateTime>
@@ -13,14 +15,6 @@
 namespace platform::qt {
 
 namespace {
-
-// A tick lands this long after its grid point, so that the clock it reads is already in the
-// new second whatever the rounding of the timer.
-constexpr qint64 kLagMs = 2;
-// The wait runs on the monotonic clock, the grid on the wall clock; a wake-up this much before
-// its grid point is the timer's rounding, and the rest is waited out. Anything earlier means the
-// wall clock went back during the wait.
-constexpr qint64 kEarlyMs = 20;
 
 // A wall-clock timer that never expires (the year 2242), armed only to be cancelled when the
 // wall clock is set: by hand, by NTP stepping it, or on resume from suspend.
@@ -60,25 +54,22 @@ AlignedTimer::~AlignedTimer() {
 // than one period, whatever the clock did before.
 void AlignedTimer::Arm() {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    due_ms_ = (now - kLagMs) / period_ms_ * period_ms_ + period_ms_ + kLagMs;
-    if (now - kLagMs < 0 && (now - kLagMs) % period_ms_ != 0) {
-        due_ms_ -= period_ms_; // division rounds towards zero before the epoch
-    }
+    due_ms_ = core::NextTickMs(now, period_ms_);
     timer_->start(static_cast<int>(due_ms_ - now));
 }
 
 void AlignedTimer::Fire() {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (now < due_ms_ && due_ms_ - now <= kEarlyMs) {
+    if (!core::TickIsDue(now, due_ms_)) {
         // Woken a little early; a tick now would read the old second.
         timer_->start(static_cast<int>(due_ms_ - now));
         return;
     }
-    // On time, late, or after the wall clock moved either way during the wait: tick now, so
-    // that a step never holds up the quit request, and wait from here on the clock's new grid.
     // The handler may unload the window that owns this timer.
     const auto alive = alive_;
     handler_();
+    posix::KeepSoundReady(Now());
+    posix::ReapSoundHelper();
     if (*alive) {
         Arm();
     }

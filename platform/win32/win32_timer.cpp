@@ -1,3 +1,4 @@
+#include "platform/core/tick_grid.h"
 #include "platform/win32/win32_backend.h"
 
 #include <algorithm>
@@ -6,9 +7,6 @@ namespace platform::win32 {
 
 namespace {
 
-// A tick lands this long after its grid point, so that the clock it reads is already in the
-// new second whatever the rounding of the timer.
-constexpr std::int64_t kLagMs = 2;
 // FILETIME counts 100 ns from 1601; the grid counts from the Unix epoch, as on Linux.
 constexpr std::int64_t kEpochIn100Ns = 116444736000000000;
 
@@ -26,7 +24,7 @@ void SetTickTimer(HWND hwnd, UINT_PTR id, std::int64_t wait_ms) {
 void Arm(HWND hwnd, AlignedTimer& timer) {
     const std::int64_t now = WallClockMs();
     const std::int64_t period = timer.period_ms;
-    timer.due_ms = (now - kLagMs) / period * period + period + kLagMs;
+    timer.due_ms = core::NextTickMs(now, period);
     const std::int64_t wait = std::clamp<std::int64_t>(timer.due_ms - now, 0, period);
     SetTickTimer(hwnd, timer.id, wait);
 }
@@ -55,14 +53,9 @@ void FireTimer(FormWindow& window, UINT_PTR id) {
         return;
     }
     const std::int64_t now = WallClockMs();
-    if (now < found->due_ms) {
-        // Woken early, a tick would read the old second; a clock stepped back is caught here too
-        // and laid on the grid again.
-        if (found->due_ms - now <= found->period_ms) {
-            SetTickTimer(window.hwnd, id, found->due_ms - now);
-        } else {
-            Arm(window.hwnd, *found);
-        }
+    if (!core::TickIsDue(now, found->due_ms)) {
+        // Woken a little early, a tick would read the old second.
+        SetTickTimer(window.hwnd, id, found->due_ms - now);
         return;
     }
     // The handler may unload the window that owns this timer, or run a tick of its own inside

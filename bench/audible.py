@@ -1,0 +1,106 @@
+#!/usr/bin/env python3
+"""Audible onset: how long after hh:00:00 and hh:00:08 the hour's sound reaches the sound server,
+as a user's speakers would get it. A private PulseAudio server with a null sink stands in for the
+desktop's; its monitor is recorded with parec, each chunk stamped as it arrives.
+
+For each faked hour a fresh copy starts 10 s before the hour under libfaketime with a whole-second
+offset, so its clock keeps the real clock's fractions and the hour begins at a known real instant.
+The figure is the first loud sample's time minus that instant. paplay of the same sound, started
+at a known instant on the same server in the same run, gives the floor that any client meets."""
+
+import argparse
+import array
+import math
+import os
+import time
+import wave
+
+import benchlib
+import sound_server
+
+LEAD = 10
+
+
+def write_tones(folder, seconds=2.0):
+    # Sounds shorter than eight seconds, so that the sink is silent before hh:00:08 and its
+    # onset can be told from the end of the first.
+    for hour in range(12):
+        with wave.open(os.path.join(folder, f"{hour:02d}.WAV"), "wb") as out:
+            out.setnchannels(1)
+            out.setsampwidth(2)
+            out.setframerate(sound_server.RATE)
+            frames = int(seconds * sound_server.RATE)
+            out.writeframes(array.array("h", (
+                int(12000 * math.sin(2 * math.pi * (300 + 50 * hour) * i / sound_server.RATE))
+                for i in range(frames))).tobytes())
+
+
+def one_hour(scratch, display, folder, server, recorder, hour_start):
+    offset = round(hour_start - LEAD - time.time())
+    env = scratch.environment(display, offset, {"SDL_AUDIODRIVER": None,
+                                                "SDL_DISKAUDIOFILE": None,
+                                                **server.environment})
+    env = {k: v for k, v in env.items() if v is not None}
+    process = benchlib.start_program(folder, env)
+    onsets = []
+    for second in (0, 8):
+        real = hour_start + second - offset
+        time.sleep(max(0, real + 2.5 - time.time()))
+        heard = recorder.onset(real - 0.5)
+        onsets.append(None if heard is None else (heard - real) * 1000)
+    benchlib.stop(process, folder)
+    # The sound helper ends a little after its copy; the next hour starts on a silent sink.
+    time.sleep(3)
+    return onsets
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--hours", type=int, default=10, help="faked hours")
+    args = parser.parse_args()
+    benchlib.check_built()
+
+    results = {0: [], 8: []}
+    floor, missed = [], 0
+    first_hour = (math.floor(time.time() / 3600) + 1) * 3600
+    with benchlib.Display() as display, benchlib.Scratch() as scratch:
+        server = sound_server.PulseServer(scratch.root)
+        recorder = sound_server.Recorder(server)
+        folder = scratch.program_folder()
+        write_tones(folder)
+        try:
+            for index in range(args.hours):
+                onsets = one_hour(scratch, display, folder, server, recorder,
+                                  first_hour + 3600 * index)
+                for second, late in zip((0, 8), onsets):
+                    if late is None:
+                        missed += 1
+                    else:
+                        results[second].append(late)
+                wave = os.path.join(folder, "%02d.WAV" % ((index + 1) % 12))
+                paplay = sound_server.paplay_onset(server, recorder, wave)
+                if paplay is not None:
+                    floor.append(paplay * 1000)
+                print(f"  hour {index + 1}/{args.hours}: "
+                      + ", ".join("missed" if v is None else f"{v:+.1f} ms" for v in onsets)
+                      + ("" if paplay is None else f", paplay {paplay * 1000:.1f} ms"),
+                      flush=True)
+        finally:
+            recorder.stop()
+            server.stop()
+
+    print()
+    print(f"Audible onset over {args.hours} faked hours (ms after the second begins)")
+    rows = []
+    for second, values in results.items():
+        median, worst = benchlib.summary(values)
+        rows.append([f"program hh:00:{second:02d}", len(values), benchlib.ms(median),
+                     benchlib.ms(worst)])
+    median, worst = benchlib.summary(floor)
+    rows.append(["paplay (floor)", len(floor), benchlib.ms(median), benchlib.ms(worst)])
+    benchlib.table(["subject", "n", "median", "max"], rows)
+    print(f"missed chimes: {missed}")
+
+
+if __name__ == "__main__":
+    main()

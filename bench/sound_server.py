@@ -1,0 +1,150 @@
+"""A private PulseAudio server with a null sink, and a recorder of what reaches that sink, for the
+tests and benchmarks that hear the program as its users do: through a sound server.
+
+The recorder reads the sink's monitor with parec in small chunks and stamps each chunk with the
+wall clock as it arrives; a sample's time is its chunk's stamp less the frames after it."""
+
+import array
+import os
+import shutil
+import subprocess
+import threading
+import time
+
+RATE = 44100
+SINK = "velmorin_sink"
+
+
+class PulseServer:
+    """Started at once in a runtime folder of its own; clients reach it through `environment`.
+    It runs until `stop`, and `restart` stops it and starts a new one on the same socket."""
+
+    def __init__(self, root):
+        self.runtime = os.path.join(root, "pulse-runtime")
+        os.makedirs(self.runtime, mode=0o700, exist_ok=True)
+        self.socket = os.path.join(self.runtime, "pulse", "native")
+        self.environment = {"PULSE_SERVER": "unix:" + self.socket}
+        self.process = None
+        self.start()
+
+    def start(self):
+        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.runtime,
+               "XDG_RUNTIME_DIR": self.runtime}
+        self.process = subprocess.Popen(
+            ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+             "-L", "module-native-protocol-unix auth-anonymous=1",
+             "-L", f"module-null-sink sink_name={SINK} rate={RATE} channels=2",
+             "-L", "module-always-sink"],
+            env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            if subprocess.run(["pactl", "info"], env={**env, **self.environment},
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0:
+                return
+            time.sleep(0.05)
+        raise RuntimeError("the PulseAudio server did not start (is pulseaudio installed?)")
+
+    def stop(self):
+        if self.process is not None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+            self.process = None
+
+    def restart(self):
+        self.stop()
+        self.start()
+
+    @staticmethod
+    def available():
+        return all(shutil.which(c) for c in ("pulseaudio", "pactl", "parec", "paplay"))
+
+
+class Recorder:
+    """Everything that reaches the sink from now on, as (wall-clock time, mono sample) runs."""
+
+    def __init__(self, server):
+        self.server = server
+        self.chunks = []  # (arrival time, samples as an array of int16, interleaved stereo)
+        self.lock = threading.Lock()
+        self.process = None
+        self.thread = None
+        self.start()
+
+    def start(self):
+        self.process = subprocess.Popen(
+            ["parec", "-d", SINK + ".monitor", "--raw", "--format=s16le", f"--rate={RATE}",
+             "--channels=2", "--latency-msec=2"],
+            env={**os.environ, **self.server.environment}, stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL)
+        self.thread = threading.Thread(target=self._read, args=(self.process,), daemon=True)
+        self.thread.start()
+
+    def _read(self, process):
+        pending = b""
+        while True:
+            data = process.stdout.read1(4096)
+            stamp = time.time()
+            if not data:
+                return
+            data = pending + data
+            whole = len(data) - len(data) % 4
+            pending = data[whole:]
+            samples = array.array("h", data[:whole])
+            with self.lock:
+                self.chunks.append((stamp, samples))
+
+    def restart(self):
+        # parec ends with its server; a new one records from the server's next start.
+        self.stop()
+        self.start()
+
+    def stop(self):
+        if self.process is not None:
+            self.process.terminate()
+            self.process.wait()
+            self.thread.join(timeout=2)
+
+    def onset(self, after, threshold=1000):
+        """The wall-clock time of the first loud sample at or after `after`, or None."""
+        with self.lock:
+            chunks = list(self.chunks)
+        for stamp, samples in chunks:
+            frames = len(samples) // 2
+            first = stamp - frames / RATE
+            if stamp < after:
+                continue
+            for i in range(frames):
+                t = first + i / RATE
+                if t >= after - 0.005 and abs(samples[2 * i]) + abs(samples[2 * i + 1]) > threshold:
+                    return t
+        return None
+
+    def level(self, start, end):
+        """The peak amplitude of the samples heard between two wall-clock times, 0 to 32767."""
+        peak = 0
+        with self.lock:
+            chunks = list(self.chunks)
+        for stamp, samples in chunks:
+            frames = len(samples) // 2
+            first = stamp - frames / RATE
+            if stamp < start or first > end:
+                continue
+            for i in range(frames):
+                if start <= first + i / RATE <= end:
+                    peak = max(peak, abs(samples[2 * i]), abs(samples[2 * i + 1]))
+        return peak
+
+
+def paplay_onset(server, recorder, wave):
+    """How long after its start paplay's first loud sample reaches the sink: the floor that any
+    client of this server meets."""
+    env = {**os.environ, **server.environment}
+    started = time.time()
+    subprocess.run(["paplay", wave], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(0.2)
+    heard = recorder.onset(started)
+    return None if heard is None else heard - started

@@ -1,0 +1,99 @@
+#include "platform/portable/posix_instance.h"
+#include "platform/posix/sound_client.h"
+#include "platform/resident/resident_backend.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace platform {
+
+namespace resident {
+
+Resident& State() {
+    static Resident resident;
+    return resident;
+}
+
+std::string WindowProgram() {
+    return ProgramFolder() + "/velmorin-ui";
+}
+
+void HandOver() {
+    const std::string program = WindowProgram();
+    ::execv(program.c_str(), State().argv);
+    std::fprintf(stderr, "velmorin: cannot start the window program %s: %s\n", program.c_str(),
+                 std::strerror(errno));
+}
+
+std::int64_t WallClockMs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+} // namespace resident
+
+int Run(const Form& startup, int /*argc*/, char** argv) {
+    resident::State().argv = argv;
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0') {
+        std::fprintf(stderr, "velmorin: no display: start it in a desktop session (DISPLAY "
+                             "is not set)\n");
+        return 1;
+    }
+    // The control window is the only thing a copy shows at start-up, and it shows it exactly
+    // when another copy runs: that copy is better started with the toolkit from the first.
+    if (RegisterRunningCopy()) {
+        resident::HandOver();
+        return 1;
+    }
+    resident::ConnectDisplay();
+    resident::State().loaded.push_back(&startup);
+    RunHandler(startup, "Form_Load");
+    resident::StartTimers(startup);
+    resident::RunLoop();
+}
+
+std::string ProgramFolder() {
+    char path[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) {
+        return ".";
+    }
+    std::string folder(path, static_cast<std::size_t>(length));
+    const std::size_t slash = folder.rfind('/');
+    return slash == 0 ? "/" : folder.substr(0, slash);
+}
+
+std::string_view PathSeparator() {
+    return "/";
+}
+
+// The resident hands over before its start-up steps whenever another copy runs.
+bool AnotherCopyRunning() {
+    return false;
+}
+
+TimeOfDay Now() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    return {local.tm_hour, local.tm_min, local.tm_sec};
+}
+
+void End() {
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+bool PlaySoundA(const char* sound, void* /*module*/, std::uint32_t flags) {
+    return posix::RequestSound(sound, flags);
+}
+
+} // namespace platform

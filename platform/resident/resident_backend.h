@@ -1,0 +1,54 @@
+#pragma once
+
+// The resident: the backend of the copy that ticks in the background. It shows nothing, so it
+// loads no toolkit: its one window, the hidden host window, is a record whose timer ticks on a
+// poll loop. A copy that must show a window hands over to the window program, velmorin-ui,
+// the same program built on Qt. One thread; all state in one struct.
+
+#include "platform/platform.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct xcb_connection_t;
+
+namespace platform::resident {
+
+struct Timer {
+    const Form* form = nullptr;
+    std::string event; // "Timer1_Timer"
+    int period_ms = 0;
+    std::int64_t due_ms = 0;
+};
+
+struct Resident {
+    char** argv = nullptr;
+    std::vector<const Form*> loaded;
+    std::vector<Timer> timers;
+    // The display connection: the resident holds it so that it ends with the session.
+    xcb_connection_t* display = nullptr;
+    // A timerfd that reports steps of the wall clock.
+    int clock_steps = -1;
+};
+
+Resident& State();
+
+// The window program beside this one.
+std::string WindowProgram();
+// Replaces this process with the window program, which starts the program afresh with the
+// toolkit. Returns only if it could not be started, having said so.
+void HandOver();
+
+// Opens the display connection that the resident holds for its life; without one it says so in
+// one line and ends.
+void ConnectDisplay();
+// Runs the timers of the loaded windows until the process ends.
+[[noreturn]] void RunLoop();
+// Lays a window's timers on the wall-clock grid.
+void StartTimers(const Form& form);
+
+// Wall clock, milliseconds since the epoch.
+std::int64_t WallClockMs();
+
+} // namespace platform::resident

@@ -1,0 +1,133 @@
+// The resident's event loop: one thread asleep in poll() between ticks. It wakes for the next
+// tick on the wall-clock grid, for a step of the wall clock, and for the display connection,
+// whose end is the end of the session.
+
+#include "platform/core/tick_grid.h"
+#include "platform/posix/sound_client.h"
+#include "platform/resident/resident_backend.h"
+
+#include <poll.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+namespace platform::resident {
+
+namespace {
+
+// A wall-clock timer that never expires (the year 2242), armed only to be cancelled when the
+// wall clock is set: by hand, by NTP stepping it, or on resume from suspend.
+bool WatchForClockSteps(int fd) {
+    itimerspec far{};
+    far.it_value.tv_sec = static_cast<time_t>(std::int64_t{1} << 33);
+    return ::timerfd_settime(fd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &far, nullptr) == 0;
+}
+
+// The wall clock was set: every wait in progress was measured against the old one.
+void Realign() {
+    std::uint64_t expirations = 0;
+    while (::read(State().clock_steps, &expirations, sizeof expirations) < 0 && errno == EINTR) {
+    }
+    WatchForClockSteps(State().clock_steps);
+    const std::int64_t now = WallClockMs();
+    for (Timer& timer : State().timers) {
+        timer.due_ms = core::NextTickMs(now, timer.period_ms);
+    }
+}
+
+// The session has ended when the display has gone; a resident left over from it would make the
+// next login's copy open its control window.
+void CheckDisplay() {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(State().display)) {
+        std::free(event);
+    }
+    if (xcb_connection_has_error(State().display)) {
+        std::fprintf(stderr, "velmorin: the display has closed\n");
+        std::_Exit(1);
+    }
+}
+
+} // namespace
+
+void ConnectDisplay() {
+    const char* name = std::getenv("DISPLAY");
+    State().display = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(State().display)) {
+        std::fprintf(stderr, "velmorin: cannot open the display %s\n", name != nullptr ? name : "");
+        std::_Exit(1);
+    }
+}
+
+namespace {
+
+// Runs every timer that is due; each handler may unload windows or end the process.
+void RunDueTimers() {
+    const std::int64_t now = WallClockMs();
+    const std::vector<Timer> timers = State().timers;
+    for (const Timer& timer : timers) {
+        if (!core::TickIsDue(now, timer.due_ms)) {
+            continue;
+        }
+        RunHandler(*timer.form, timer.event);
+        // The next wait is worked out afresh from the wall clock, never longer than one period.
+        for (Timer& still : State().timers) {
+            if (still.form == timer.form && still.event == timer.event) {
+                still.due_ms = core::NextTickMs(WallClockMs(), still.period_ms);
+            }
+        }
+        posix::KeepSoundReady(Now());
+    }
+    posix::ReapSoundHelper();
+}
+
+} // namespace
+
+void StartTimers(const Form& form) {
+    const std::int64_t now = WallClockMs();
+    for (const ControlLayout& control : form.layout.controls) {
+        if (control.kind == ControlKind::Timer && control.interval_ms > 0) {
+            State().timers.push_back({&form, control.name + "_Timer", control.interval_ms,
+                                      core::NextTickMs(now, control.interval_ms)});
+        }
+    }
+}
+
+void RunLoop() {
+    // Without the notice (no timerfd, or a faked clock that the kernel knows nothing of) a step
+    // is still caught on the next wake-up, at most one period later.
+    State().clock_steps = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (State().clock_steps >= 0 && !WatchForClockSteps(State().clock_steps)) {
+        ::close(State().clock_steps);
+        State().clock_steps = -1;
+    }
+    while (true) {
+        std::int64_t wait = -1;
+        const std::int64_t now = WallClockMs();
+        for (const Timer& timer : State().timers) {
+            const std::int64_t left =
+                std::clamp<std::int64_t>(timer.due_ms - now, 0, timer.period_ms);
+            wait = wait < 0 ? left : std::min(wait, left);
+        }
+        pollfd watched[2] = {{xcb_get_file_descriptor(State().display), POLLIN, 0},
+                             {State().clock_steps, POLLIN, 0}};
+        const int ready = ::poll(watched, 2, static_cast<int>(wait));
+        if (ready < 0 && errno != EINTR) {
+            std::perror("velmorin: poll");
+            std::_Exit(1);
+        }
+        if (watched[0].revents != 0) {
+            CheckDisplay();
+        }
+        if (watched[1].revents != 0) {
+            Realign();
+        }
+        RunDueTimers();
+    }
+}
+
+} // namespace platform::resident

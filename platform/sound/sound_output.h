@@ -1,0 +1,42 @@
+#pragma once
+
+// The sound helper's audio output, on SDL's audio device: one sound at a time, silence between.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform::sound {
+
+class Output {
+  public:
+    Output() = default;
+    ~Output();
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+
+    // Opens the output if it is closed or was lost, at most every few hundred milliseconds.
+    void KeepOpen();
+    bool Ready() const;
+    // Plays a WAV image at `volume` percent of its samples, replacing any sound; without a
+    // usable image, the default alert unless `no_default`. Returns the sound's length.
+    std::chrono::milliseconds Play(const std::optional<std::string>& wave, bool no_default,
+                                   int volume);
+    void Silence();
+
+    // Called on SDL's audio thread.
+    void Fill(std::uint8_t* stream, int length);
+
+  private:
+    void Close();
+
+    std::uint32_t device_ = 0;
+    int rate_ = 0;
+    std::vector<std::int16_t> samples_; // interleaved stereo at the device's rate
+    std::size_t position_ = 0;
+    std::chrono::steady_clock::time_point next_attempt_{};
+};
+
+} // namespace platform::sound
