@@ -20,8 +20,10 @@ running() {
     local pattern
     # shellcheck disable=SC2001 # a bracket expression, which ${var//} cannot take portably
     pattern=$(sed 's/[][*?\\]/\\&/g' <<<"$exe")
-    # Processes that end meanwhile, or belong to other users, cannot be read: no matter.
-    { find /proc/[0-9]*/exe -maxdepth 0 \( -lname "$pattern" -o -lname "$pattern (deleted)" \) \
+    # A copy that shows a window runs as velmorin-ui. Processes that end meanwhile, or belong to
+    # other users, cannot be read: no matter.
+    { find /proc/[0-9]*/exe -maxdepth 0 \( -lname "$pattern" -o -lname "$pattern (deleted)" \
+        -o -lname "$pattern-ui" -o -lname "$pattern-ui (deleted)" \) \
         -printf '%h\n' 2>/dev/null || true; } | cut -d/ -f3
 }
 
@@ -87,8 +89,8 @@ install() {
         done <"$manifest"
     fi
     make_folder "$folder"
-    for file in "$source"/velmorin "$source"/[0-9][0-9].WAV "$source"/ABOUT.MID \
-        "$source"/velmorin.png; do
+    for file in "$source"/velmorin "$source"/velmorin-ui "$source"/velmorin-sound \
+        "$source"/[0-9][0-9].WAV "$source"/ABOUT.MID "$source"/velmorin.png; do
         name=${file##*/}
         target=$folder/$name
         # A WAV the user replaced since the last install stays; it is still listed, so
@@ -98,7 +100,7 @@ install() {
             kept+=("$name")
             entries+=("file ${installed_sum[$target]:--} $target")
         else
-            put "$file" "$target" "$([ "$name" = velmorin ] && echo 755 || echo 644)"
+            put "$file" "$target" "$([[ $name == velmorin* && $name != *.png ]] && echo 755 || echo 644)"
         fi
     done
     for size in 16 32 48 64 128 256; do

@@ -26,9 +26,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// How long the helper stays after its last request or the end of its sound. The copy asks for
-// the output every tick from a few seconds before the hour to its eighth second, so a short
-// grace keeps the output open across both chimes. Tests set VELMORIN_AUDIO_GRACE_MS.
+// The copy asks for the output on every tick from a few seconds before the hour to its eighth
+// second; each request holds it open a little longer than one tick.
+constexpr milliseconds kReadyHold{2000};
+// How long the helper stays after the end of its sound. Tests set VELMORIN_AUDIO_GRACE_MS.
 constexpr milliseconds kDefaultGrace{2000};
 // A lost output (the sound server restarted, the device went away) is opened again this often
 // while the helper has anything to do.
@@ -59,13 +60,13 @@ struct PlayRequest {
 struct Player {
     platform::sound::Output output;
     milliseconds grace = Grace();
-    Clock::time_point busy_until = Clock::now() + Grace();
+    Clock::time_point busy_until = Clock::now() + kReadyHold;
     std::optional<PlayRequest> pending;
     std::string received;
     bool input_open = true;
 
     void Handle(const std::string& record) {
-        busy_until = std::max(busy_until, Clock::now() + grace);
+        busy_until = std::max(busy_until, Clock::now() + (record == "ready" ? kReadyHold : grace));
         if (record == "stop") {
             pending.reset();
             output.Silence();

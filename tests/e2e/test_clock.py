@@ -58,7 +58,7 @@ class ClockStepTest(harness.SessionTest):
 
     def test_sounds_that_are_no_files_and_steps_back_and_forth(self):
         # 03.WAV, 04.WAV and 05.WAV are a pipe, a folder and a device: each hour gives the
-        # default sound, and the next hour's own is heard (the device was closed in between).
+        # default sound, and the next hour's own is heard.
         folder = self.session.program_folder(tones=True, tone_seconds=0.5)
         for hour, kind in ((3, "fifo"), (4, "folder"), (5, "device")):
             harness.make_hostile(os.path.join(folder, f"{hour:02d}.WAV"), kind)
@@ -70,17 +70,18 @@ class ClockStepTest(harness.SessionTest):
         heard = []
         for hour in (15, 16, 17, 19):
             # Each hour from two seconds before it until its first sound is over; the one at
-            # hh:00:08 is stepped over.
+            # hh:00:08 is stepped over. The sound helper may live on from one hour into the next,
+            # writing one capture, or end and begin a new one.
             top = today + hour * 3600
+            before = harness.file_size(capture) or 0
             clock.set(clock.offset + round(top - 2 - (time.time() + clock.offset)))
             self.assertTrue(harness.wait_for(lambda: os.path.exists(capture), 5),
                             f"nothing played at {hour}:00:00")
-            harness.wait_until_still(capture, quiet=0.6, timeout=10)
             # The tick in second 1 readies the next hour's chime.
             while time.time() + clock.offset < top + 2.2:
                 time.sleep(0.05)
             samples = harness.read_capture(capture)
-            os.remove(capture)
+            samples = samples[before // 4:] if len(samples) * 4 >= before else samples
             spans = harness.sound_spans(samples)
             self.assertTrue(spans, f"silence at {hour}:00:00")
             candidates = [ALERT, harness.tone_frequency(hour % 12)]
