@@ -42,8 +42,9 @@ def free_timer_path():
     return os.path.join(build_dir(), "bench", "free_timer")
 
 
-def check_built():
-    for path in (os.path.join(program_dir(), "velmorin"), free_timer_path()):
+def check_built(free_timer=True):
+    for path in [os.path.join(program_dir(), "velmorin")] + ([free_timer_path()] if free_timer
+                                                              else []):
         if not os.access(path, os.X_OK):
             sys.exit(f"bench: {path} is missing; build the targets velmorin and free_timer "
                      f"first (see bench/README.md)")

@@ -56,7 +56,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--trials", type=int, default=20)
     args = parser.parse_args()
-    benchlib.check_built()
+    benchlib.check_built(free_timer=False)
 
     results, failed = [], 0
     with benchlib.Display() as display, benchlib.Scratch() as scratch:

@@ -10,13 +10,18 @@ The cost of an hour is the idle minute times sixty plus the extra of the chime m
 idle+fake one (both carry libfaketime, so its own cost cancels out).
 
 Every thread of each copy is read from /proc every 200 ms and its last reading kept, so
-threads that end inside the minute (the audio device's) still count."""
+threads that end inside the minute (the audio device's) still count. Memory is read twice, once
+start-up is over (3 s) and after the minute, when the chime copy's chimes and their grace are
+over: VmRSS, Pss (the copy's fair share of the pages it shares with other processes), threads,
+and the libraries mapped of those a resident should not hold (toolkit, sound, font, GL, GLib).
+The sound helper, a child process while the hour's sounds play, is read on its own."""
 
 import argparse
 import glob
 import math
 import os
 import random
+import re
 import statistics
 import threading
 import time
@@ -25,6 +30,33 @@ import benchlib
 
 TICK_MS = 800
 WINDOW = (3.0, 63.0)  # seconds after exec: start-up is over, and the chime copy is at hh:59:58
+# Libraries that a resident holding no toolkit, sound, font or GL library would not map.
+HEAVY = re.compile(r"lib(Qt6|SDL2|fluidsynth|pulse|pipewire|asound|fontconfig|freetype|GL|EGL|"
+                   r"GLX|glib-2|gobject-2|gio-2|dbus-1)")
+
+
+def memory(pid):
+    """VmRSS and Pss in MiB, threads, and the heavy libraries mapped."""
+    with open(f"/proc/{pid}/status") as f:
+        fields = dict(line.split(":", 1) for line in f if ":" in line)
+    with open(f"/proc/{pid}/smaps_rollup") as f:
+        pss = next(int(line.split()[1]) for line in f if line.startswith("Pss:"))
+    with open(f"/proc/{pid}/maps") as f:
+        names = {os.path.basename(line.split()[-1]) for line in f if "/" in line}
+    heavy = sorted({HEAVY.search(n).group(0) for n in names if HEAVY.search(n)})
+    return (int(fields["VmRSS"].split()[0]) / 1024, pss / 1024, int(fields["Threads"]), heavy)
+
+
+def children(pid):
+    found = []
+    for stat in glob.glob("/proc/[0-9]*/stat"):
+        try:
+            with open(stat) as f:
+                if int(f.read().rsplit(")", 1)[1].split()[1]) == pid:
+                    found.append(int(stat.split("/")[2]))
+        except (OSError, ValueError, IndexError):
+            pass
+    return found
 
 
 class Sampler:
@@ -35,6 +67,9 @@ class Sampler:
         self.last = {}  # tid -> (cpu_ns, voluntary, involuntary)
         self.baseline = None
         self.rss = None
+        self.start_memory = None
+        self.end_memory = None
+        self.helper_peak = 0.0
         self.stop_event = threading.Event()
         self.thread = threading.Thread(target=self._run, daemon=True)
         self.started = time.monotonic()
@@ -64,8 +99,15 @@ class Sampler:
             elapsed = time.monotonic() - self.started
             if self.baseline is None and elapsed >= WINDOW[0]:
                 self.baseline = dict(self.last)
+                self.start_memory = memory(self.pid)
             if self.rss is None and elapsed >= 60:
                 self.rss = self._memory()
+                self.end_memory = memory(self.pid)
+            for child in children(self.pid):
+                try:
+                    self.helper_peak = max(self.helper_peak, memory(child)[0])
+                except (OSError, StopIteration):
+                    pass
             if elapsed >= WINDOW[1]:
                 return
 
@@ -84,7 +126,7 @@ class Sampler:
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.parse_args()
-    benchlib.check_built()
+    benchlib.check_built(free_timer=False)
 
     now = time.time()
     this_hour = math.floor(now / 3600) * 3600
@@ -109,6 +151,8 @@ def main():
             time.sleep(random.uniform(0.1, 0.3))
         figures = {name: samplers[name].window() for name in offsets}
         rss = {name: samplers[name].rss for name in offsets}
+        memories = {name: (samplers[name].start_memory, samplers[name].end_memory,
+                           samplers[name].helper_peak) for name in offsets}
         for name in offsets:
             benchlib.stop(copies[name], folders[name])
         events = watch.drain()
@@ -123,6 +167,16 @@ def main():
             for name in offsets]
     benchlib.table(["copy (one minute)", "RSS MiB", "peak MiB", "CPU ms", "vol. sw",
                     "invol. sw"], rows)
+    print()
+    rows = []
+    for name, (start, end, helper) in memories.items():
+        for when, reading in (("after start-up", start), ("after one minute", end)):
+            rows.append([name, when, f"{reading[0]:.1f}", f"{reading[1]:.1f}", reading[2],
+                         " ".join(reading[3]) or "none"])
+        if helper:
+            rows.append([name, "sound helper, peak", f"{helper:.1f}", "", "", ""])
+    benchlib.table(["copy", "when", "VmRSS MiB", "Pss MiB", "threads", "heavy libraries mapped"],
+                   rows)
     print()
     hour = [idle[0] * 60 + extra[0], idle[1] * 60 + extra[1], idle[2] * 60 + extra[2]]
     benchlib.table(["per hour", "CPU s", "vol. sw", "invol. sw"], [

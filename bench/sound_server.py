@@ -123,9 +123,9 @@ class Recorder:
                     return t
         return None
 
-    def level(self, start, end):
-        """The peak amplitude of the samples heard between two wall-clock times, 0 to 32767."""
-        peak = 0
+    def samples(self, start, end):
+        """The left-channel samples heard between two wall-clock times."""
+        found = []
         with self.lock:
             chunks = list(self.chunks)
         for stamp, samples in chunks:
@@ -133,10 +133,8 @@ class Recorder:
             first = stamp - frames / RATE
             if stamp < start or first > end:
                 continue
-            for i in range(frames):
-                if start <= first + i / RATE <= end:
-                    peak = max(peak, abs(samples[2 * i]), abs(samples[2 * i + 1]))
-        return peak
+            found += [samples[2 * i] for i in range(frames) if start <= first + i / RATE <= end]
+        return found
 
 
 def paplay_onset(server, recorder, wave):

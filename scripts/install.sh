@@ -90,7 +90,8 @@ install() {
     fi
     make_folder "$folder"
     for file in "$source"/velmorin "$source"/velmorin-ui "$source"/velmorin-sound \
-        "$source"/[0-9][0-9].WAV "$source"/ABOUT.MID "$source"/velmorin.png; do
+        "$source"/velmorin-tune.so "$source"/[0-9][0-9].WAV "$source"/ABOUT.MID \
+        "$source"/velmorin.png; do
         name=${file##*/}
         target=$folder/$name
         # A WAV the user replaced since the last install stays; it is still listed, so
@@ -100,7 +101,8 @@ install() {
             kept+=("$name")
             entries+=("file ${installed_sum[$target]:--} $target")
         else
-            put "$file" "$target" "$([[ $name == velmorin* && $name != *.png ]] && echo 755 || echo 644)"
+            put "$file" "$target" "$([[ $name == velmorin* && $name != *.png ]] && echo 755 ||
+                echo 644)"
         fi
     done
     for size in 16 32 48 64 128 256; do

@@ -62,6 +62,17 @@ class TimeSignalTest(harness.SessionTest):
                 self.assertEqual(len(error.splitlines()), 1, error)
                 self.assertTrue(error.endswith("\n"), error)
 
+    def test_the_end_of_the_session_ends_the_copy(self):
+        # A copy left over from the last session would make the next login's copy open its
+        # control window.
+        display = harness.Display()
+        self.addCleanup(display.close)
+        process = self.session.start(self.session.program_folder(), env={"DISPLAY": display.name})
+        time.sleep(SETTLE)
+        self.assertIsNone(process.poll())
+        display.close()
+        self.assertEqual(process.wait(timeout=5), 1)
+
     def test_the_check_sees_only_copies_still_running(self):
         a = self.started(self.session.program_folder("a"))
         b = self.started(self.session.program_folder("b"))
