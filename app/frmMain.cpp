@@ -1,18 +1,18 @@
 #include "app/frmMain.h"
 
-#include "app/settings.h"
 #include "chime/Timer1.h"
+#include "forms/frmSetting.h"
 #include "shared/Module1.h"
 #include "shared/number.h"
-#include "windows/frmSetting.h"
+#include "shared/program_file.h"
+#include "shared/settings.h"
 
 namespace {
 
 using platform::ControlKind;
 
 void Form_Load() {
-    Module1::settings_path =
-        platform::ProgramFolder() + std::string(platform::PathSeparator()) + "Velmorin.ini";
+    Module1::settings_path = ProgramFile("Velmorin.ini");
     // Every copy clears the request before its first tick, so a request left from an earlier
     // run never stops a new copy.
     ClearQuitRequest();

@@ -1,8 +1,9 @@
 #include "chime/Timer1.h"
 
-#include "app/settings.h"
 #include "platform/platform.h"
 #include "shared/Module1.h"
+#include "shared/program_file.h"
+#include "shared/settings.h"
 
 void Timer1_Timer() {
     // The quit request is polled on every tick, so a request from any copy stops this one
@@ -28,5 +29,5 @@ std::string HourSoundPath(int hour) {
     const int dial = hour > 11 ? hour - 12 : hour;
     const char name[] = {static_cast<char>('0' + dial / 10), static_cast<char>('0' + dial % 10),
                          '\0'};
-    return platform::ProgramFolder() + std::string(platform::PathSeparator()) + name + ".WAV";
+    return ProgramFile(std::string(name) + ".WAV");
 }

@@ -22,7 +22,6 @@ enum class Alignment { Left, Center };
 struct Font {
     std::string face;
     int points = 0;
-    bool bold = false;
     int charset = 0; // 128 is the Japanese (Shift-JIS) character set
 };
 
@@ -55,8 +54,7 @@ struct WindowLayout {
     std::vector<ControlLayout> controls;
 };
 
-// A handler is named the way the events are: "Form_Load", "Form_Unload", "cmdQuit_Click",
-// "Timer1_Timer". A backend calls the handler whose name matches the event, if there is one.
+// A handler is named the way the events are: "Form_Load", "cmdQuit_Click", "Timer1_Timer". A backend calls the handler whose name matches the event, if there is one.
 struct Handler {
     std::string_view event;
     void (*run)();
@@ -92,7 +90,6 @@ int Run(const Form& startup, int argc, char** argv);
 // brings it forward. Returns after the load handler.
 void Show(const Form& form);
 void Unload(const Form& form);
-bool IsLoaded(const Form& form);
 
 // Runs the handlers of the events queued now, a due timer tick included, then returns.
 void DoEvents();

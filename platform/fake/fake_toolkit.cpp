@@ -1,8 +1,8 @@
+#include "platform/core/forms.h"
 #include "platform/core/tick_grid.h"
 #include "platform/fake/fake.h"
 
 #include <algorithm>
-
 #include <map>
 #include <stdexcept>
 
@@ -12,7 +12,12 @@ namespace {
 
 constexpr int kDayMs = 24 * 3600 * 1000;
 
-struct Window {
+// A window is only a record of what the program did to it.
+struct Window final : platform::core::Window {
+    explicit Window(const platform::Form& form) : platform::core::Window(form) {}
+    void Present() override { visible = true; }
+    void Destroy() override { delete this; }
+
     bool visible = false;
     Placement position;
     std::map<std::string, std::string, std::less<>> texts;
@@ -27,7 +32,6 @@ struct Fake {
     float screen_height = 768 * 15;
     bool ended = false;
     int event_passes = 0;
-    std::map<const platform::Form*, Window> windows;
     std::vector<Sound> sounds;
     std::vector<std::string> message_boxes;
 };
@@ -38,8 +42,7 @@ Fake& State() {
 }
 
 Window* Find(const platform::Form& form) {
-    const auto it = State().windows.find(&form);
-    return it == State().windows.end() ? nullptr : &it->second;
+    return static_cast<Window*>(platform::core::WindowOf(form));
 }
 
 // Runs a handler as the event loop would, recording an end of the process.
@@ -54,26 +57,13 @@ template <typename F> void Dispatch(F&& handler) {
     }
 }
 
-Window& Load(const platform::Form& form) {
-    if (Window* window = Find(form)) {
-        return *window;
-    }
-    Window& window = State().windows[&form];
-    window.position = {static_cast<float>(form.layout.left), static_cast<float>(form.layout.top)};
-    for (const platform::ControlLayout& control : form.layout.controls) {
-        window.texts[control.name] = control.text;
-    }
-    platform::RunHandler(form, "Form_Load");
-    return window;
-}
-
 // The timers of the loaded windows, copied: a tick may load or unload windows.
 std::vector<std::pair<const platform::Form*, const platform::ControlLayout*>> Timers() {
     std::vector<std::pair<const platform::Form*, const platform::ControlLayout*>> timers;
-    for (const auto& entry : State().windows) {
-        for (const platform::ControlLayout& control : entry.first->layout.controls) {
+    for (const platform::core::Window* window : platform::core::LoadedWindows()) {
+        for (const platform::ControlLayout& control : window->form.layout.controls) {
             if (control.kind == platform::ControlKind::Timer && control.interval_ms > 0) {
-                timers.emplace_back(entry.first, &control);
+                timers.emplace_back(&window->form, &control);
             }
         }
     }
@@ -83,16 +73,16 @@ std::vector<std::pair<const platform::Form*, const platform::ControlLayout*>> Ti
 } // namespace
 
 void Reset(const std::string& program_folder, bool another_copy_running) {
+    for (platform::core::Window* window : platform::core::LoadedWindows()) {
+        platform::Unload(window->form);
+    }
     State() = Fake{};
     State().program_folder = program_folder;
     State().another_copy_running = another_copy_running;
 }
 
 void Start(const platform::Form& startup) {
-    Dispatch([&] {
-        Window& window = Load(startup);
-        window.visible = window.visible || startup.layout.visible;
-    });
+    Dispatch([&] { platform::core::LoadStartupForm(startup); });
 }
 
 void SetClock(int hour, int minute, int second, int millisecond) {
@@ -195,24 +185,17 @@ int Run(const Form& startup, int, char**) {
     return 0;
 }
 
-void Show(const Form& form) {
-    fake::Window& window = fake::Load(form);
-    if (fake::Find(form) == &window) {
-        window.visible = true;
+core::Window* core::BuildWindow(const Form& form) {
+    auto* window = new fake::Window(form);
+    window->position = {static_cast<float>(form.layout.left), static_cast<float>(form.layout.top)};
+    for (const ControlLayout& control : form.layout.controls) {
+        window->texts[control.name] = control.text;
     }
+    return window;
 }
 
-void Unload(const Form& form) {
-    if (fake::Find(form) == nullptr) {
-        return;
-    }
-    platform::RunHandler(form, "Form_Unload");
-    fake::State().windows.erase(&form);
-}
-
-bool IsLoaded(const Form& form) {
-    return fake::Find(form) != nullptr;
-}
+// The fake's process goes on, so that a test can look at what was left.
+void core::LastWindowUnloaded() {}
 
 void DoEvents() {
     ++fake::State().event_passes;

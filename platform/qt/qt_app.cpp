@@ -73,7 +73,7 @@ int Run(const Form& startup, int argc, char** argv) {
         return 0;
     }
     qt::State().another_copy_running = RegisterRunningCopy();
-    qt::LoadStartupForm(startup);
+    core::LoadStartupForm(startup);
     return QApplication::exec();
 }
 

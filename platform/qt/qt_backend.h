@@ -2,6 +2,7 @@
 
 // State of the Qt backend, shared by its files and kept in one struct.
 
+#include "platform/core/forms.h"
 #include "platform/platform.h"
 
 #include <QPixmap>
@@ -19,15 +20,16 @@ namespace platform::qt {
 class AlignedTimer;
 
 // A loaded form: its top-level widget, built from the layout.
-class FormWindow final : public QWidget {
+class FormWindow final : public QWidget, public core::Window {
   public:
     explicit FormWindow(const Form& form);
     ~FormWindow() override;
 
+    void Present() override;
+    void Destroy() override;
     // Corrects a placement made before the window system had told the frame, once it has.
     void CorrectPlacement();
 
-    const Form& form;
     QPixmap background;
     std::vector<std::unique_ptr<AlignedTimer>> timers;
     bool placed_without_frame = false;
@@ -39,15 +41,14 @@ class FormWindow final : public QWidget {
 };
 
 struct Backend {
-    std::map<const Form*, FormWindow*> loaded;
     bool another_copy_running = false;
     double twips_per_pixel = 15.0;
 };
 
 Backend& State();
 
-// Loads the start-up form, showing it only when its layout says so.
-void LoadStartupForm(const Form& form);
+// The loaded window of a form, or nothing.
+FormWindow* Find(const Form& form);
 
 QPixmap Picture(const std::string& name);
 

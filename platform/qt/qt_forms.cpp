@@ -51,7 +51,6 @@ QWidget* BuildControl(FormWindow& window, const ControlLayout& control) {
         if (!control.font.face.empty()) {
             QFont font(QString::fromStdString(control.font.face));
             font.setPointSize(control.font.points);
-            font.setBold(control.font.bold);
             label->setFont(font);
         }
         return label;
@@ -118,30 +117,30 @@ void Build(FormWindow& window) {
     }
 }
 
-FormWindow* Find(const Form& form) {
-    const auto it = State().loaded.find(&form);
-    return it == State().loaded.end() ? nullptr : it->second;
-}
-
-FormWindow& Load(const Form& form) {
-    if (FormWindow* window = Find(form)) {
-        return *window;
-    }
-    auto* window = new FormWindow(form);
-    // Loaded before its load handler runs, so that the handler may show its own window.
-    State().loaded[&form] = window;
-    Build(*window);
-    RunHandler(form, "Form_Load");
-    return *window;
-}
-
 } // namespace
 
-FormWindow::FormWindow(const Form& form) : form(form) {
+FormWindow* Find(const Form& form) {
+    return static_cast<FormWindow*>(core::WindowOf(form));
+}
+
+FormWindow::FormWindow(const Form& form) : core::Window(form) {
     setAttribute(Qt::WA_DeleteOnClose, false);
 }
 
 FormWindow::~FormWindow() = default;
+
+void FormWindow::Present() {
+    show();
+    CorrectPlacement();
+    raise();
+    activateWindow();
+}
+
+void FormWindow::Destroy() {
+    timers.clear();
+    hide();
+    deleteLater();
+}
 
 // Until a window is first shown its frame is unknown, so a load handler that placed it by its
 // outer size placed it by its client size. Half the frame makes up the difference.
@@ -191,43 +190,14 @@ QPixmap Picture(const std::string& name) {
 using qt::Find;
 using qt::State;
 
-void Show(const Form& form) {
-    qt::FormWindow& window = qt::Load(form);
-    // The load handler may have unloaded the window or ended the process.
-    if (Find(form) != &window) {
-        return;
-    }
-    window.show();
-    window.CorrectPlacement();
-    window.raise();
-    window.activateWindow();
+core::Window* core::BuildWindow(const Form& form) {
+    auto* window = new qt::FormWindow(form);
+    qt::Build(*window);
+    return window;
 }
 
-void Unload(const Form& form) {
-    qt::FormWindow* window = Find(form);
-    if (window == nullptr) {
-        return;
-    }
-    RunHandler(form, "Form_Unload");
-    State().loaded.erase(&form);
-    window->timers.clear();
-    window->hide();
-    window->deleteLater();
-    // The process ends when its last window has been unloaded.
-    if (State().loaded.empty()) {
-        QCoreApplication::quit();
-    }
-}
-
-bool IsLoaded(const Form& form) {
-    return Find(form) != nullptr;
-}
-
-void qt::LoadStartupForm(const Form& form) {
-    qt::FormWindow& window = qt::Load(form);
-    if (form.layout.visible && Find(form) == &window) {
-        window.show();
-    }
+void core::LastWindowUnloaded() {
+    QCoreApplication::quit();
 }
 
 void SetControlText(const Form& form, std::string_view control, std::string_view text) {

@@ -1,3 +1,4 @@
+#include "platform/core/forms.h"
 #include "platform/portable/posix_instance.h"
 #include "platform/posix/sound_client.h"
 #include "platform/resident/resident_backend.h"
@@ -54,9 +55,7 @@ int Run(const Form& startup, int /*argc*/, char** argv) {
         return 1;
     }
     resident::ConnectDisplay();
-    resident::State().loaded.push_back(&startup);
-    RunHandler(startup, "Form_Load");
-    resident::StartTimers(startup);
+    core::LoadStartupForm(startup);
     resident::RunLoop();
 }
 

@@ -24,7 +24,6 @@ struct Timer {
 
 struct Resident {
     char** argv = nullptr;
-    std::vector<const Form*> loaded;
     std::vector<Timer> timers;
     // The display connection: the resident holds it so that it ends with the session.
     xcb_connection_t* display = nullptr;

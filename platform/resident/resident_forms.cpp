@@ -1,6 +1,7 @@
 // The resident's windows are records: the host window is never shown, so it needs no toolkit
 // window to hold its layout, its timer and its handlers.
 
+#include "platform/core/forms.h"
 #include "platform/portable/sequencer.h"
 #include "platform/resident/resident_backend.h"
 
@@ -18,33 +19,33 @@ namespace platform {
 
 using resident::State;
 
-// Showing a window needs the toolkit, which only the window program loads.
-void Show(const Form& form) {
-    if (std::find(State().loaded.begin(), State().loaded.end(), &form) != State().loaded.end() &&
-        !form.layout.visible) {
-        // The hidden host window stays hidden here as everywhere.
-        return;
-    }
-    resident::HandOver();
-    End();
-}
+namespace {
 
-void Unload(const Form& form) {
-    auto& loaded = State().loaded;
-    const auto found = std::find(loaded.begin(), loaded.end(), &form);
-    if (found == loaded.end()) {
-        return;
-    }
-    loaded.erase(found);
-    std::erase_if(State().timers, [&form](const resident::Timer& t) { return t.form == &form; });
-    // The process ends when its last window has been unloaded.
-    if (loaded.empty()) {
+// A form as a record: its timers run on the resident's loop.
+class Record final : public core::Window {
+  public:
+    explicit Record(const Form& form) : core::Window(form) { resident::StartTimers(form); }
+
+    // Showing a window needs the toolkit, which only the window program loads.
+    void Present() override {
+        resident::HandOver();
         End();
     }
+
+    void Destroy() override {
+        std::erase_if(State().timers, [this](const resident::Timer& t) { return t.form == &form; });
+        delete this;
+    }
+};
+
+} // namespace
+
+core::Window* core::BuildWindow(const Form& form) {
+    return new Record(form);
 }
 
-bool IsLoaded(const Form& form) {
-    return std::find(State().loaded.begin(), State().loaded.end(), &form) != State().loaded.end();
+void core::LastWindowUnloaded() {
+    End();
 }
 
 // The resident queues no events of its own: a due tick runs from the loop.

@@ -81,7 +81,7 @@ int Run(const Form& startup, int, char**) {
         win32::NoDisplay();
     }
     State().another_copy_running = win32::RegisterRunningCopy();
-    win32::LoadStartupForm(startup);
+    core::LoadStartupForm(startup);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         win32::Dispatch(message);

@@ -2,6 +2,7 @@
 
 // State of the Win32 backend, shared by its files and kept in one struct.
 
+#include "platform/core/forms.h"
 #include "platform/platform.h"
 
 // platform.h first: the Windows headers define SND_ASYNC and friends as macros, which would
@@ -36,8 +37,11 @@ struct AlignedTimer {
 };
 
 // A loaded form: its top-level window, built from the layout at the window's DPI.
-struct FormWindow {
-    const Form* form = nullptr;
+struct FormWindow final : core::Window {
+    explicit FormWindow(const Form& form) : core::Window(form) {}
+    void Present() override;
+    void Destroy() override;
+
     HWND hwnd = nullptr;
     UINT dpi = 96;
     std::vector<Control> controls;
@@ -47,12 +51,11 @@ struct FormWindow {
     std::vector<HICON> icons;
     HBITMAP background = nullptr;
 
-    ~FormWindow();
+    ~FormWindow() override;
 };
 
 struct Backend {
     HINSTANCE instance = nullptr;
-    std::map<const Form*, std::unique_ptr<FormWindow>> loaded;
     HANDLE running_copy = nullptr;
     bool another_copy_running = false;
 };
@@ -75,8 +78,6 @@ std::wstring MultimediaPath(const std::wstring& path);
 const wchar_t* WindowClassName();
 LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 FormWindow* Find(const Form& form);
-// Loads the start-up form, showing it only when its layout says so.
-void LoadStartupForm(const Form& form);
 // A window could not be made: with no display this is where a program on wine ends up.
 [[noreturn]] void NoDisplay();
 

@@ -68,7 +68,7 @@ void ReleaseResources(FormWindow& window) {
 HFONT MakeFont(FormWindow& window, const Font& font) {
     LOGFONTW face{};
     face.lfHeight = -MulDiv(font.points, static_cast<int>(window.dpi), 72);
-    face.lfWeight = font.bold ? FW_BOLD : FW_NORMAL;
+    face.lfWeight = FW_NORMAL;
     face.lfCharSet = static_cast<BYTE>(font.charset);
     face.lfQuality = CLEARTYPE_QUALITY;
     // Where the face is not installed, Windows substitutes one of the same character set.
@@ -85,7 +85,7 @@ HFONT MakeFont(FormWindow& window, const Font& font) {
 // monitor of another DPI.
 void ApplyDpi(FormWindow& window) {
     ReleaseResources(window);
-    const WindowLayout& layout = window.form->layout;
+    const WindowLayout& layout = window.form.layout;
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
     if (SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0,
@@ -125,7 +125,7 @@ void ApplyDpi(FormWindow& window) {
 
 // The outer size that gives the layout's client size at the window's DPI.
 SIZE OuterSize(const FormWindow& window) {
-    const WindowLayout& layout = window.form->layout;
+    const WindowLayout& layout = window.form.layout;
     RECT rect{0, 0, Pixels(layout.width, window.dpi), Pixels(layout.height, window.dpi)};
     AdjustWindowRectExForDpi(&rect, Style(layout), FALSE, ExStyle(layout), window.dpi);
     return {rect.right - rect.left, rect.bottom - rect.top};
@@ -156,7 +156,7 @@ HWND MakeControl(FormWindow& window, const ControlLayout& item, int id) {
 }
 
 void Build(FormWindow& window) {
-    const WindowLayout& layout = window.form->layout;
+    const WindowLayout& layout = window.form.layout;
     // Made at 96 DPI first: the window's own DPI is known once it exists.
     window.hwnd = CreateWindowExW(ExStyle(layout), WindowClassName(), Wide(layout.caption).c_str(),
                                   Style(layout), Pixels(layout.left, 96), Pixels(layout.top, 96),
@@ -200,20 +200,6 @@ void Build(FormWindow& window) {
     StartTimers(window);
 }
 
-FormWindow& Load(const Form& form) {
-    if (FormWindow* window = Find(form)) {
-        return *window;
-    }
-    auto made = std::make_unique<FormWindow>();
-    FormWindow& window = *made;
-    window.form = &form;
-    // Loaded before its load handler runs, so that the handler may show its own window.
-    State().loaded[&form] = std::move(made);
-    Build(window);
-    RunHandler(form, "Form_Load");
-    return window;
-}
-
 void PaintBackground(FormWindow& window, HDC dc) {
     RECT client;
     GetClientRect(window.hwnd, &client);
@@ -247,15 +233,7 @@ const wchar_t* WindowClassName() {
 }
 
 FormWindow* Find(const Form& form) {
-    const auto it = State().loaded.find(&form);
-    return it == State().loaded.end() ? nullptr : it->second.get();
-}
-
-void LoadStartupForm(const Form& form) {
-    FormWindow& window = Load(form);
-    if (form.layout.visible && Find(form) == &window) {
-        ShowWindow(window.hwnd, SW_SHOWNORMAL);
-    }
+    return static_cast<FormWindow*>(core::WindowOf(form));
 }
 
 LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -275,7 +253,7 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam)
             for (const Control& control : window->controls) {
                 if (control.hwnd == from) {
                     // The handler may unload this window; nothing of it is touched afterwards.
-                    RunHandler(*window->form, control.layout->name + "_Click");
+                    RunHandler(window->form, control.layout->name + "_Click");
                     return 0;
                 }
             }
@@ -295,7 +273,7 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam)
     case WM_CLOSE:
         // Closing a window from its title bar unloads it; the process goes on with its hidden
         // host window and timer.
-        Unload(*window->form);
+        Unload(window->form);
         return 0;
     case WM_ERASEBKGND:
         PaintBackground(*window, reinterpret_cast<HDC>(wparam));
@@ -323,53 +301,39 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam)
 using win32::Find;
 using win32::State;
 
-void Show(const Form& form) {
-    win32::FormWindow& window = win32::Load(form);
-    // The load handler may have unloaded the window or ended the process.
-    if (Find(form) != &window) {
-        return;
-    }
-    const bool was_visible = IsWindowVisible(window.hwnd);
-    ShowWindow(window.hwnd, SW_SHOWNORMAL);
-    SetForegroundWindow(window.hwnd);
+core::Window* core::BuildWindow(const Form& form) {
+    auto* window = new win32::FormWindow(form);
+    win32::Build(*window);
+    return window;
+}
+
+void core::LastWindowUnloaded() {
+    PostQuitMessage(0);
+}
+
+void win32::FormWindow::Present() {
+    const bool was_visible = IsWindowVisible(hwnd);
+    ShowWindow(hwnd, SW_SHOWNORMAL);
+    SetForegroundWindow(hwnd);
     if (!was_visible) {
         // Focus starts on the first control in tab order that takes it.
-        for (const win32::Control& control : window.controls) {
+        for (const win32::Control& control : controls) {
             if (GetWindowLongW(control.hwnd, GWL_STYLE) & WS_TABSTOP) {
                 SetFocus(control.hwnd);
                 break;
             }
         }
     }
-    UpdateWindow(window.hwnd);
+    UpdateWindow(hwnd);
 }
 
-void Unload(const Form& form) {
-    win32::FormWindow* window = Find(form);
-    if (window == nullptr) {
-        return;
+void win32::FormWindow::Destroy() {
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    for (const win32::AlignedTimer& timer : timers) {
+        KillTimer(hwnd, timer.id);
     }
-    RunHandler(form, "Form_Unload");
-    // The handler may have unloaded it already.
-    const auto it = State().loaded.find(&form);
-    if (it == State().loaded.end()) {
-        return;
-    }
-    std::unique_ptr<win32::FormWindow> gone = std::move(it->second);
-    State().loaded.erase(it);
-    SetWindowLongPtrW(gone->hwnd, GWLP_USERDATA, 0);
-    for (const win32::AlignedTimer& timer : gone->timers) {
-        KillTimer(gone->hwnd, timer.id);
-    }
-    DestroyWindow(gone->hwnd);
-    // The process ends when its last window has been unloaded.
-    if (State().loaded.empty()) {
-        PostQuitMessage(0);
-    }
-}
-
-bool IsLoaded(const Form& form) {
-    return Find(form) != nullptr;
+    DestroyWindow(hwnd);
+    delete this;
 }
 
 void SetControlText(const Form& form, std::string_view control, std::string_view text) {

@@ -60,7 +60,7 @@ void FireTimer(FormWindow& window, UINT_PTR id) {
     }
     // The handler may unload the window that owns this timer, or run a tick of its own inside
     // an event pass; the timer is looked up again afterwards.
-    const Form* form = window.form;
+    const Form* form = &window.form;
     const HWND hwnd = window.hwnd;
     const std::string event = found->event;
     KillTimer(hwnd, id);
@@ -77,8 +77,8 @@ void FireTimer(FormWindow& window, UINT_PTR id) {
 }
 
 void RealignTimers() {
-    for (auto& [form, window] : State().loaded) {
-        StartTimers(*window);
+    for (core::Window* window : core::LoadedWindows()) {
+        StartTimers(*static_cast<FormWindow*>(window));
     }
 }
 

@@ -5,8 +5,8 @@
 
 #include "platform/platform.h"
 #include "platform/qt/qt_backend.h"
-#include "windows/frmAbout.h"
-#include "windows/frmSetting.h"
+#include "forms/frmAbout.h"
+#include "forms/frmSetting.h"
 
 #include <gtest/gtest.h>
 
@@ -56,7 +56,7 @@ TEST_F(QtWindows, WindowsAreFixedInSizeAndTheAboutTextIsSetInAJapaneseGothicThat
               setting->findChild<QPushButton*>(QStringLiteral("cmdAbout")));
     // The title bar's close unloads the control window; it shows again when asked.
     setting->close();
-    EXPECT_FALSE(platform::IsLoaded(frmSetting));
+    EXPECT_EQ(Window("frmSetting"), nullptr);
     platform::Show(frmSetting);
     setting = Window("frmSetting");
     ASSERT_NE(setting, nullptr);

@@ -1,8 +1,8 @@
-#include "windows/frmSetting.h"
+#include "forms/frmSetting.h"
 
-#include "app/settings.h"
-#include "windows/centre.h"
-#include "windows/frmAbout.h"
+#include "forms/centre.h"
+#include "forms/frmAbout.h"
+#include "shared/settings.h"
 
 namespace {
 

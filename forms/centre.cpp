@@ -1,4 +1,4 @@
-#include "windows/centre.h"
+#include "forms/centre.h"
 
 void CentreOnScreen(const platform::Form& form) {
     const float left = (platform::ScreenWidth() - platform::FormWidth(form)) / 2.0f;

@@ -1,7 +1,8 @@
-#include "windows/frmAbout.h"
+#include "forms/frmAbout.h"
 
+#include "forms/centre.h"
 #include "shared/Module1.h"
-#include "windows/centre.h"
+#include "shared/program_file.h"
 
 namespace {
 
@@ -25,15 +26,16 @@ void Form_Load() {
     platform::Show(frmAbout);
     platform::DoEvents();
     // The path is quoted so that a program folder with blanks in it still finds the tune.
-    SendIgnoringResult("open \"" + platform::ProgramFolder() +
-                       std::string(platform::PathSeparator()) +
-                       "ABOUT.MID\" type sequencer alias about");
+    SendIgnoringResult("open \"" + ProgramFile("ABOUT.MID") + "\" type sequencer alias about");
     SendIgnoringResult("play about wait");
     SendIgnoringResult("close about");
 }
 
 void Command1_Click() {
     platform::Unload(frmAbout);
+    // No device of the program is called video9, so this always fails and its error text is
+    // dropped. The OK button has always sent it; MCI aliases belong to the process that opened
+    // them, so it can close nothing of anyone else's.
     Module1::SendMciCommand("close video9");
 }
 

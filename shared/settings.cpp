@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "shared/settings.h"
 
 #include "platform/platform.h"
 #include "shared/Module1.h"
