@@ -5,8 +5,8 @@ set -euo pipefail
 
 packages=(
     # build
-    cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libsdl2-mixer-dev libfluidsynth-dev
-    libgtest-dev
+    cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libsdl2-dev libfluidsynth-dev
+    libxcb1-dev libgtest-dev
     # run: the General MIDI soundfont for the About tune and a Japanese font for its text
     timgm6mb-soundfont fonts-ipafont-gothic fontconfig
 )
@@ -15,6 +15,8 @@ for flag in "$@"; do
     --test)
         packages+=(xvfb xauth xdotool x11-utils faketime imagemagick sox python3 python3-mido
                    desktop-file-utils
+                   # a private sound server that the tests hear the program through
+                   pulseaudio pulseaudio-utils
                    # the sanitizer build and the fuzz targets: libFuzzer comes with Clang
                    clang libclang-rt-14-dev)
         ;;

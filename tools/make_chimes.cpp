@@ -6,7 +6,7 @@
 // tierce, quint, nominal and the ones above it), each with its own exponential decay, and each
 // partial is a pair of slightly detuned tones so that the bell warbles as a real one does.
 
-#include "platform/portable/wave_file.h"
+#include "platform/sound/wave_file.h"
 
 #include <algorithm>
 #include <array>
@@ -198,7 +198,7 @@ bool WriteWave(const std::filesystem::path& path, const std::vector<double>& sam
         pcm.push_back(
             static_cast<std::int16_t>(std::clamp(std::lround(v * 32767.0), -32767L, 32767L)));
     }
-    const std::string bytes = platform::WaveFile(pcm, kRate);
+    const std::string bytes = platform::sound::WaveFile(pcm, kRate);
     std::ofstream file(path, std::ios::binary);
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(file);

@@ -1,7 +1,7 @@
 #include "platform/fake/fake_sequencer.h"
 
-#include "platform/portable/posix_path.h"
-#include "platform/portable/sequencer.h"
+#include "platform/posix/path_case.h"
+#include "platform/stand_ins/sequencer.h"
 
 #include <sys/stat.h>
 
@@ -35,7 +35,7 @@ std::uint32_t Open(const std::string& path) {
     sequencer.playing = false;
     // The file must be there, under whatever case, as for the real sequencer.
     struct stat info {};
-    const std::string found = ResolveCase(path);
+    const std::string found = posix::ResolveCase(path);
     if (::stat(found.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return MCIERR_FILE_NOT_FOUND;
     }

@@ -13,24 +13,33 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
     if (fd < 0) {
         return std::nullopt;
     }
-    std::optional<std::string> bytes;
+    std::optional<std::string> text;
     struct stat info {};
+    int error = 0;
     if (::fstat(fd, &info) != 0) {
-        // errno is fstat's
+        error = errno;
     } else if (!S_ISREG(info.st_mode)) {
-        errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
     } else if (static_cast<std::size_t>(info.st_size) > max_bytes) {
-        errno = EFBIG;
+        error = EFBIG;
     } else {
-        bytes.emplace(static_cast<std::size_t>(info.st_size), '\0');
+        text.emplace(static_cast<std::size_t>(info.st_size) + 1, '\0');
         std::size_t length = 0;
-        while (length < bytes->size()) {
-            const ssize_t got = ::read(fd, bytes->data() + length, bytes->size() - length);
+        // The file may grow while it is read; the loop stops at its end or at the limit.
+        while (true) {
+            if (length == text->size()) {
+                if (text->size() > max_bytes) {
+                    error = EFBIG;
+                    break;
+                }
+                text->resize(text->size() * 2);
+            }
+            const ssize_t got = ::read(fd, text->data() + length, text->size() - length);
             if (got < 0 && errno == EINTR) {
                 continue;
             }
             if (got < 0) {
-                bytes.reset();
+                error = errno;
                 break;
             }
             if (got == 0) {
@@ -38,15 +47,15 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
             }
             length += static_cast<std::size_t>(got);
         }
-        // A file cut short while it was read gives what was there; its reader judges it.
-        if (bytes) {
-            bytes->resize(length);
-        }
+        text->resize(length);
     }
-    const int saved = errno;
     ::close(fd);
-    errno = saved;
-    return bytes;
+    if (error != 0) {
+        text.reset();
+        // The reason is what the caller's LastErrorText shows; close must not replace it.
+        errno = error;
+    }
+    return text;
 }
 
 } // namespace platform::posix

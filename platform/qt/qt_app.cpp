@@ -1,4 +1,4 @@
-#include "platform/portable/posix_instance.h"
+#include "platform/posix/instance.h"
 #include "platform/posix/sound_client.h"
 #include "platform/qt/qt_backend.h"
 
@@ -72,7 +72,7 @@ int Run(const Form& startup, int argc, char** argv) {
         MessageBox(text);
         return 0;
     }
-    qt::State().another_copy_running = RegisterRunningCopy();
+    qt::State().another_copy_running = posix::RegisterRunningCopy();
     core::LoadStartupForm(startup);
     return QApplication::exec();
 }

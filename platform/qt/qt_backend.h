@@ -1,6 +1,11 @@
 #pragma once
 
-// State of the Qt backend, shared by its files and kept in one struct.
+// The Qt backend: the window program, velmorin-ui, which a copy becomes when it has a window to
+// show. State shared by its files is kept in one struct.
+//   Offers: windows built from their layouts at the screen's DPI, fixed dialogs, background
+//     pictures, message boxes, timers on the wall-clock grid, the About tune through its module.
+//   Leaves to others: the hour's sound (the sound helper), the running-copy lock (posix/).
+//   Needs: an X11 display (or XWayland).
 
 #include "platform/core/forms.h"
 #include "platform/platform.h"

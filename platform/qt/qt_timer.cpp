@@ -1,4 +1,5 @@
 #include "platform/core/tick_grid.h"
+#include "platform/posix/clock_steps.h"
 #include "platform/posix/sound_client.h"
 #include "platform/qt/qt_backend.h"
 
@@ -6,25 +7,12 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 
 namespace platform::qt {
-
-namespace {
-
-// A wall-clock timer that never expires (the year 2242), armed only to be cancelled when the
-// wall clock is set: by hand, by NTP stepping it, or on resume from suspend.
-bool WatchForClockSteps(int fd) {
-    itimerspec far{};
-    far.it_value.tv_sec = static_cast<time_t>(std::int64_t{1} << 33);
-    return ::timerfd_settime(fd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &far, nullptr) == 0;
-}
-
-} // namespace
 
 AlignedTimer::AlignedTimer(int period_ms, std::function<void()> handler)
     : period_ms_(period_ms), handler_(std::move(handler)), timer_(std::make_unique<QTimer>()) {
@@ -34,8 +22,8 @@ AlignedTimer::AlignedTimer(int period_ms, std::function<void()> handler)
 
     // Without the notice (no timerfd, or a faked clock that the kernel knows nothing of) a step
     // is still caught on the next wake-up, at most one period later.
-    step_fd_ = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (step_fd_ >= 0 && WatchForClockSteps(step_fd_)) {
+    step_fd_ = posix::WatchClockSteps();
+    if (step_fd_ >= 0) {
         step_watch_ = std::make_unique<QSocketNotifier>(step_fd_, QSocketNotifier::Read);
         QObject::connect(step_watch_.get(), &QSocketNotifier::activated, [this] { ClockSet(); });
     }
@@ -78,10 +66,7 @@ void AlignedTimer::Fire() {
 // The wall clock was set: the wait in progress was measured against the old one. The next
 // tick comes at the next grid point of the new one.
 void AlignedTimer::ClockSet() {
-    std::uint64_t expirations = 0;
-    while (::read(step_fd_, &expirations, sizeof expirations) < 0 && errno == EINTR) {
-    }
-    WatchForClockSteps(step_fd_);
+    posix::AcknowledgeClockStep(step_fd_);
     if (timer_->isActive()) {
         Arm();
     }

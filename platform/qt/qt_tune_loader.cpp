@@ -2,8 +2,8 @@
 // a tune is opened, so that the control window comes up without FluidSynth and SDL.
 
 #include "platform/platform.h"
-#include "platform/portable/sequencer.h"
 #include "platform/sound/tune_module.h"
+#include "platform/stand_ins/sequencer.h"
 
 #include <dlfcn.h>
 

@@ -1,5 +1,5 @@
 #include "platform/core/forms.h"
-#include "platform/portable/posix_instance.h"
+#include "platform/posix/instance.h"
 #include "platform/posix/sound_client.h"
 #include "platform/resident/resident_backend.h"
 
@@ -50,7 +50,7 @@ int Run(const Form& startup, int /*argc*/, char** argv) {
     }
     // The control window is the only thing a copy shows at start-up, and it shows it exactly
     // when another copy runs: that copy is better started with the toolkit from the first.
-    if (RegisterRunningCopy()) {
+    if (posix::RegisterRunningCopy()) {
         resident::HandOver();
         return 1;
     }

@@ -4,6 +4,10 @@
 // loads no toolkit: its one window, the hidden host window, is a record whose timer ticks on a
 // poll loop. A copy that must show a window hands over to the window program, velmorin-ui,
 // the same program built on Qt. One thread; all state in one struct.
+//   Offers: the host window's timer on the wall-clock grid, re-aligned when the wall clock is
+//     set; the end of the process with the display's connection; the hour's sound through the
+//     sound helper; message boxes through the window program.
+//   Does not offer: visible windows or the About tune (it hands over to the window program).
 
 #include "platform/platform.h"
 

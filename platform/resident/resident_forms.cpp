@@ -2,8 +2,8 @@
 // window to hold its layout, its timer and its handlers.
 
 #include "platform/core/forms.h"
-#include "platform/portable/sequencer.h"
 #include "platform/resident/resident_backend.h"
+#include "platform/stand_ins/sequencer.h"
 
 #include <spawn.h>
 #include <sys/wait.h>

@@ -3,11 +3,11 @@
 // whose end is the end of the session.
 
 #include "platform/core/tick_grid.h"
+#include "platform/posix/clock_steps.h"
 #include "platform/posix/sound_client.h"
 #include "platform/resident/resident_backend.h"
 
 #include <poll.h>
-#include <sys/timerfd.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -20,20 +20,9 @@ namespace platform::resident {
 
 namespace {
 
-// A wall-clock timer that never expires (the year 2242), armed only to be cancelled when the
-// wall clock is set: by hand, by NTP stepping it, or on resume from suspend.
-bool WatchForClockSteps(int fd) {
-    itimerspec far{};
-    far.it_value.tv_sec = static_cast<time_t>(std::int64_t{1} << 33);
-    return ::timerfd_settime(fd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &far, nullptr) == 0;
-}
-
 // The wall clock was set: every wait in progress was measured against the old one.
 void Realign() {
-    std::uint64_t expirations = 0;
-    while (::read(State().clock_steps, &expirations, sizeof expirations) < 0 && errno == EINTR) {
-    }
-    WatchForClockSteps(State().clock_steps);
+    posix::AcknowledgeClockStep(State().clock_steps);
     const std::int64_t now = WallClockMs();
     for (Timer& timer : State().timers) {
         timer.due_ms = core::NextTickMs(now, timer.period_ms);
@@ -98,13 +87,8 @@ void StartTimers(const Form& form) {
 }
 
 void RunLoop() {
-    // Without the notice (no timerfd, or a faked clock that the kernel knows nothing of) a step
-    // is still caught on the next wake-up, at most one period later.
-    State().clock_steps = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (State().clock_steps >= 0 && !WatchForClockSteps(State().clock_steps)) {
-        ::close(State().clock_steps);
-        State().clock_steps = -1;
-    }
+    // Without the notice a step is still caught on the next wake-up, at most one period later.
+    State().clock_steps = posix::WatchClockSteps();
     while (true) {
         std::int64_t wait = -1;
         const std::int64_t now = WallClockMs();

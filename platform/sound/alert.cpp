@@ -1,6 +1,6 @@
 #include "platform/sound/alert.h"
 
-#include "platform/portable/wave_file.h"
+#include "platform/sound/wave_file.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,7 +7,7 @@
 // The helper ends when its copy ends, or once it has been idle for a short grace; everything it
 // mapped to play goes back to the system with it.
 
-#include "platform/portable/posix_path.h"
+#include "platform/posix/path_case.h"
 #include "platform/posix/whole_file.h"
 #include "platform/sound/sound_output.h"
 
@@ -120,8 +120,8 @@ struct Player {
         const PlayRequest request = std::move(*pending);
         pending.reset();
         // The file is read at every play, so a sound replaced on disk is heard at the next one.
-        const std::optional<std::string> bytes =
-            platform::posix::ReadWholeFile(platform::ResolveCase(request.path), kMaxFileBytes);
+        const std::optional<std::string> bytes = platform::posix::ReadWholeFile(
+            platform::posix::ResolveCase(request.path), kMaxFileBytes);
         const milliseconds length = output.Play(bytes, request.no_default, request.volume);
         busy_until = std::max(busy_until, Clock::now() + length + grace);
     }

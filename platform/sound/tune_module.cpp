@@ -4,7 +4,7 @@
 // milliseconds, though most copies that show it never play the tune.
 
 #include "platform/sound/tune_module.h"
-#include "platform/portable/sequencer.h"
+#include "platform/stand_ins/sequencer.h"
 
 // Declared extern so that the constant has external linkage and is exported.
 extern "C" __attribute__((visibility("default"))) const VelmorinTuneModule velmorin_tune_module;

@@ -1,8 +1,14 @@
 #pragma once
 
-// State of the Win32 backend, shared by its files and kept in one struct.
+// The Win32 backend: velmorin.exe, with the real kernel32, user32 and winmm functions called in
+// their wide forms. State shared by its files is kept in one struct.
+//   Offers: windows built from their layouts at each window's DPI, message boxes, timers on the
+//     wall-clock grid that re-align on WM_TIMECHANGE and resume, PlaySoundW, MCI, the profile
+//     functions, a running-copy mutex.
+//   Works around: wine's ANSI narrowing of multimedia paths (short paths).
 
 #include "platform/core/forms.h"
+#include "platform/core/text.h"
 #include "platform/platform.h"
 
 // platform.h first: the Windows headers define SND_ASYNC and friends as macros, which would
@@ -66,9 +72,6 @@ Backend& State();
 // failing, so a bad byte in a path costs at most that file.
 std::wstring Wide(std::string_view text);
 std::string Utf8(std::wstring_view text);
-// Copies a UTF-8 text into a caller's buffer of `size` bytes, cut at a character boundary and
-// terminated; returns the bytes copied.
-std::uint32_t CopyOut(std::string_view text, char* buffer, std::uint32_t size);
 // A path that the multimedia functions open on every system: the path itself when it is plain
 // ASCII, else its short form when the volume has one. Wine's PlaySoundW and MCI narrow paths to
 // the ANSI code page, so a folder like "Zoë 時報" opens nothing there; Windows itself needs no

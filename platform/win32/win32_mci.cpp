@@ -35,7 +35,7 @@ std::uint32_t mciSendStringA(const char* command, char* return_string, std::uint
                          static_cast<UINT>(reply.size()), static_cast<HWND>(callback_window));
     if (return_string != nullptr && return_length > 0) {
         reply.resize(wcsnlen(reply.c_str(), reply.size()));
-        win32::CopyOut(win32::Utf8(reply), return_string, return_length);
+        core::CopyOut(win32::Utf8(reply), return_string, return_length);
     }
     return result;
 }
@@ -47,7 +47,7 @@ bool mciGetErrorStringA(std::uint32_t error, char* buffer, std::uint32_t length)
     std::wstring text(length, L'\0');
     const bool known = ::mciGetErrorStringW(error, text.data(), length) != 0;
     text.resize(wcsnlen(text.c_str(), text.size()));
-    win32::CopyOut(win32::Utf8(text), buffer, length);
+    core::CopyOut(win32::Utf8(text), buffer, length);
     return known;
 }
 

@@ -46,7 +46,7 @@ std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
     // A list of names keeps its inner terminators: the conversion goes by length.
     const std::string text = win32::Utf8(result);
     if (section != nullptr && key != nullptr) {
-        return win32::CopyOut(text, buffer, size);
+        return core::CopyOut(text, buffer, size);
     }
     // A list ends in two terminators. One that does not fit is cut the way Windows cuts it:
     // the last name shortened, still followed by both, and size - 2 returned.
@@ -63,7 +63,7 @@ std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
         buffer[0] = '\0';
         return 0;
     }
-    const std::uint32_t kept = win32::CopyOut(text, buffer, size - 1);
+    const std::uint32_t kept = core::CopyOut(text, buffer, size - 1);
     buffer[kept + 1] = '\0';
     return size - 2;
 }

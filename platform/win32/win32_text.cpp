@@ -26,23 +26,6 @@ std::string Utf8(std::wstring_view text) {
     return narrow;
 }
 
-std::uint32_t CopyOut(std::string_view text, char* buffer, std::uint32_t size) {
-    if (buffer == nullptr || size == 0) {
-        return 0;
-    }
-    size_t length = text.size();
-    if (length > size - 1) {
-        length = size - 1;
-        // Never half a character: back up over continuation bytes to the start of the one cut.
-        while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
-            --length;
-        }
-    }
-    text.copy(buffer, length);
-    buffer[length] = '\0';
-    return static_cast<std::uint32_t>(length);
-}
-
 std::wstring MultimediaPath(const std::wstring& path) {
     bool ascii = true;
     for (wchar_t c : path) {

@@ -1,7 +1,7 @@
 // Any bytes as the About tune: the check that runs before FluidSynth sees the file must answer,
 // and the standard MIDI file it finds must lie inside what it was given.
 
-#include "platform/portable/fluidsynth_tune_check.h"
+#include "platform/sound/midi_check.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,9 +11,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const unsigned char> file(data, size);
     std::span<const unsigned char> smf = file;
-    const auto verdict = platform::sequencer::CheckTune(smf);
+    const auto verdict = platform::sound::CheckTune(smf);
     if (smf.data() < file.data() || smf.data() + smf.size() > file.data() + file.size() ||
-        (verdict == platform::sequencer::TuneCheck::Playable && smf.size() < 14)) {
+        (verdict == platform::sound::TuneCheck::Playable && smf.size() < 14)) {
         std::abort();
     }
     return 0;

@@ -3,7 +3,7 @@
 // files are told apart by their level. The output opened before the hour is heard end to end.
 
 #include "platform/platform.h"
-#include "platform/portable/wave_file.h"
+#include "platform/sound/wave_file.h"
 #include "platform/posix/sound_client.h"
 
 #include <gtest/gtest.h>
@@ -42,7 +42,7 @@ void WriteTone(const fs::path& path, double level, double seconds, std::size_t b
         samples[i] = static_cast<std::int16_t>(32767 * level *
                                                std::cos(2 * std::numbers::pi * 440 * i / kRate));
     }
-    std::ofstream(path, std::ios::binary) << platform::WaveFile(samples, kRate).substr(0, bytes);
+    std::ofstream(path, std::ios::binary) << platform::sound::WaveFile(samples, kRate).substr(0, bytes);
 }
 
 struct Capture {

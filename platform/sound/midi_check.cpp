@@ -1,10 +1,10 @@
-#include "platform/portable/fluidsynth_tune_check.h"
+#include "platform/sound/midi_check.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
-namespace platform::sequencer {
+namespace platform::sound {
 
 namespace {
 
@@ -184,4 +184,4 @@ TuneCheck CheckTune(std::span<const unsigned char>& smf) {
     return has_note ? TuneCheck::Playable : TuneCheck::Silent;
 }
 
-} // namespace platform::sequencer
+} // namespace platform::sound

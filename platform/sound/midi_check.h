@@ -5,7 +5,7 @@
 
 #include <span>
 
-namespace platform::sequencer {
+namespace platform::sound {
 
 enum class TuneCheck { Playable, Silent, Broken };
 
@@ -14,4 +14,4 @@ enum class TuneCheck { Playable, Silent, Broken };
 // the standard MIDI file inside it.
 TuneCheck CheckTune(std::span<const unsigned char>& smf);
 
-} // namespace platform::sequencer
+} // namespace platform::sound

@@ -1,9 +1,9 @@
-#include "platform/portable/sdl_audio.h"
+#include "platform/sound/sdl_audio.h"
 
 #include <SDL.h>
 #include <mutex>
 
-namespace platform::sdl {
+namespace platform::sound {
 
 namespace {
 std::mutex& AudioLock() {
@@ -22,4 +22,4 @@ void ReleaseAudio() {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
-} // namespace platform::sdl
+} // namespace platform::sound

@@ -1,7 +1,8 @@
-#include "platform/portable/fluidsynth_tune_check.h"
-#include "platform/portable/posix_path.h"
-#include "platform/portable/sdl_audio.h"
-#include "platform/portable/sequencer.h"
+#include "platform/posix/path_case.h"
+#include "platform/posix/whole_file.h"
+#include "platform/sound/midi_check.h"
+#include "platform/sound/sdl_audio.h"
+#include "platform/stand_ins/sequencer.h"
 
 #include <SDL.h>
 #include <fcntl.h>
@@ -165,7 +166,7 @@ void Release(Sequencer& s) {
         s.device = 0;
     }
     if (s.audio_acquired) {
-        sdl::ReleaseAudio();
+        sound::ReleaseAudio();
         s.audio_acquired = false;
     }
     if (s.player != nullptr) {
@@ -190,36 +191,22 @@ void Release(Sequencer& s) {
 // is read from, so that a pipe, device or folder put under the name between a check and the
 // read can never hold up the About window.
 std::uint32_t ReadTune(const std::string& path, std::vector<unsigned char>& tune) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        return errno == ENOENT || errno == ENOTDIR ? MCIERR_FILE_NOT_FOUND : MCIERR_FILE_READ;
-    }
-    struct stat info {};
-    std::uint32_t error = 0;
-    if (::fstat(fd, &info) != 0) {
-        error = MCIERR_FILE_READ;
-    } else if (!S_ISREG(info.st_mode) || static_cast<std::uintmax_t>(info.st_size) > kLargestFile) {
-        error = MCIERR_INVALID_FILE;
-    } else {
-        tune.resize(static_cast<std::size_t>(info.st_size));
-        std::size_t length = 0;
-        while (length < tune.size()) {
-            const ssize_t got = ::read(fd, tune.data() + length, tune.size() - length);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got < 0) {
-                error = MCIERR_FILE_READ;
-            }
-            if (got <= 0) {
-                break;
-            }
-            length += static_cast<std::size_t>(got);
+    const std::optional<std::string> bytes = posix::ReadWholeFile(path, kLargestFile);
+    if (!bytes) {
+        switch (errno) {
+        case ENOENT:
+        case ENOTDIR:
+            return MCIERR_FILE_NOT_FOUND;
+        case EISDIR:
+        case EINVAL:
+        case EFBIG:
+            return MCIERR_INVALID_FILE;
+        default:
+            return MCIERR_FILE_READ;
         }
-        tune.resize(length);
     }
-    ::close(fd);
-    return error;
+    tune.assign(bytes->begin(), bytes->end());
+    return 0;
 }
 
 std::uint32_t OpenSynth(Sequencer& s, std::span<const unsigned char> smf) {
@@ -272,20 +259,20 @@ std::uint32_t OpenDevice(Sequencer& s) {
 std::uint32_t Open(const std::string& path) {
     Sequencer& s = State();
     Release(s);
-    if (const std::uint32_t error = ReadTune(ResolveCase(path), s.tune)) {
+    if (const std::uint32_t error = ReadTune(posix::ResolveCase(path), s.tune)) {
         Release(s);
         return error;
     }
     std::span<const unsigned char> smf(s.tune);
     std::uint32_t error = 0;
-    switch (CheckTune(smf)) {
-    case TuneCheck::Playable:
+    switch (sound::CheckTune(smf)) {
+    case sound::TuneCheck::Playable:
         // A machine without audio is told so before the sound font is loaded, not after.
-        s.audio_acquired = sdl::AcquireAudio();
+        s.audio_acquired = sound::AcquireAudio();
         error = s.audio_acquired ? OpenSynth(s, smf) : MCIERR_HARDWARE;
         break;
-    case TuneCheck::Silent:
-    case TuneCheck::Broken:
+    case sound::TuneCheck::Silent:
+    case sound::TuneCheck::Broken:
         error = MCIERR_INVALID_FILE;
         break;
     }

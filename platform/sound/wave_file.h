@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+namespace platform::sound {
 
 inline std::string WaveFile(const std::vector<std::int16_t>& samples, std::uint32_t rate_hz) {
     std::string bytes;
@@ -37,4 +37,4 @@ inline std::string WaveFile(const std::vector<std::int16_t>& samples, std::uint3
     return bytes;
 }
 
-} // namespace platform
+} // namespace platform::sound

@@ -1,4 +1,4 @@
-#include "platform/portable/posix_instance.h"
+#include "platform/posix/instance.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -20,7 +20,7 @@
 // file someone else could create or hold would let them fake a running copy or stop this one
 // before its first tick.
 
-namespace platform {
+namespace platform::posix {
 
 namespace {
 
@@ -157,4 +157,4 @@ bool RegisterRunningCopy() {
     return another;
 }
 
-} // namespace platform
+} // namespace platform::posix

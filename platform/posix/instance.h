@@ -1,9 +1,9 @@
 #pragma once
 
-namespace platform {
+namespace platform::posix {
 
 // Registers this copy as running for the rest of its life and tells whether another copy of
 // the program was running already in this user session.
 bool RegisterRunningCopy();
 
-} // namespace platform
+} // namespace platform::posix

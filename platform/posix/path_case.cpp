@@ -1,4 +1,6 @@
-#include "platform/portable/posix_path.h"
+#include "platform/posix/path_case.h"
+
+#include "platform/core/text.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -6,27 +8,7 @@
 #include <cstddef>
 #include <string_view>
 
-namespace platform {
-
-namespace {
-
-char FoldCase(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-} // namespace
-
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldCase(a[i]) != FoldCase(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
+namespace platform::posix {
 
 std::string ResolveCase(const std::string& path) {
     // The common case, the file as the program names it, costs one stat and no folder scan.
@@ -54,7 +36,7 @@ std::string ResolveCase(const std::string& path) {
     std::string match;
     while (const dirent* entry = ::readdir(folder)) {
         const std::string_view candidate = entry->d_name;
-        if (SameNameIgnoringCase(candidate, name) && (match.empty() || candidate < match)) {
+        if (core::SameNameIgnoringCase(candidate, name) && (match.empty() || candidate < match)) {
             match = candidate;
         }
     }
@@ -62,4 +44,4 @@ std::string ResolveCase(const std::string& path) {
     return match.empty() ? path : prefix + match;
 }
 
-} // namespace platform
+} // namespace platform::posix

@@ -1,5 +1,6 @@
+#include "platform/core/text.h"
 #include "platform/platform.h"
-#include "platform/portable/sequencer.h"
+#include "platform/stand_ins/sequencer.h"
 
 #include <algorithm>
 #include <mutex>
@@ -34,14 +35,6 @@ struct MciState {
 MciState& State() {
     static MciState state;
     return state;
-}
-
-std::string Folded(std::string_view text) {
-    std::string folded(text);
-    std::transform(folded.begin(), folded.end(), folded.begin(), [](char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    });
-    return folded;
 }
 
 bool IsBlank(char c) {
@@ -88,7 +81,7 @@ std::string Extension(std::string_view file) {
     if (dot == std::string_view::npos || (name != std::string_view::npos && dot < name)) {
         return {};
     }
-    return Folded(file.substr(dot + 1));
+    return core::FoldCase(file.substr(dot + 1));
 }
 
 bool IsMidiFile(std::string_view file) {
@@ -104,7 +97,7 @@ bool IsGeneralFlag(std::string_view folded) {
 
 std::uint32_t CheckGeneralFlags(const std::vector<Word>& words, std::size_t from) {
     for (std::size_t i = from; i < words.size(); ++i) {
-        if (!IsGeneralFlag(Folded(words[i].text))) {
+        if (!IsGeneralFlag(core::FoldCase(words[i].text))) {
             return MCIERR_UNRECOGNIZED_KEYWORD;
         }
     }
@@ -126,7 +119,7 @@ std::uint32_t Open(MciState& state, const std::vector<Word>& words, std::string&
         element.erase(0, bang + 1);
     }
     for (std::size_t i = 2; i < words.size(); ++i) {
-        const std::string keyword = Folded(words[i].text);
+        const std::string keyword = core::FoldCase(words[i].text);
         if (keyword == "type" || keyword == "alias") {
             std::optional<std::string>& value = keyword == "type" ? type : alias;
             if (value) {
@@ -147,17 +140,17 @@ std::uint32_t Open(MciState& state, const std::vector<Word>& words, std::string&
         return MCIERR_FILENAME_REQUIRED;
     }
     if (type) {
-        if (Folded(*type) != "sequencer") {
+        if (core::FoldCase(*type) != "sequencer") {
             return MCIERR_DEVICE_NOT_INSTALLED;
         }
-    } else if (Folded(element) == "sequencer") {
+    } else if (core::FoldCase(element) == "sequencer") {
         return MCIERR_FILENAME_REQUIRED;
     } else if (!IsMidiFile(element)) {
         return MCIERR_EXTENSION_NOT_FOUND;
     }
 
     // Without an alias MCI names the device after its file.
-    const std::string folded_alias = Folded(alias ? *alias : element);
+    const std::string folded_alias = core::FoldCase(alias ? *alias : element);
     if (folded_alias == "all") {
         return MCIERR_CANNOT_USE_ALL;
     }
@@ -179,7 +172,7 @@ std::uint32_t FindDevice(const MciState& state, const std::vector<Word>& words) 
     if (words.size() < 2 || words[1].text.empty()) {
         return MCIERR_MISSING_DEVICE_NAME;
     }
-    const std::string name = Folded(words[1].text);
+    const std::string name = core::FoldCase(words[1].text);
     if (name == "all") {
         return MCIERR_CANNOT_USE_ALL;
     }
@@ -195,7 +188,7 @@ std::uint32_t Play(const MciState& state, const std::vector<Word>& words) {
     }
     bool wait = false;
     for (std::size_t i = 2; i < words.size(); ++i) {
-        const std::string keyword = Folded(words[i].text);
+        const std::string keyword = core::FoldCase(words[i].text);
         if (keyword == "wait") {
             wait = true;
         } else if (keyword == "from" || keyword == "to") {
@@ -219,7 +212,7 @@ std::uint32_t Stop(const MciState& state, const std::vector<Word>& words) {
 }
 
 std::uint32_t Close(MciState& state, const std::vector<Word>& words) {
-    const bool all = words.size() >= 2 && Folded(words[1].text) == "all";
+    const bool all = words.size() >= 2 && core::FoldCase(words[1].text) == "all";
     if (!all) {
         if (const std::uint32_t error = FindDevice(state, words)) {
             return error;
@@ -242,7 +235,7 @@ std::uint32_t Status(const MciState& state, const std::vector<Word>& words, std:
     if (words.size() < 3) {
         return MCIERR_MISSING_PARAMETER;
     }
-    if (Folded(words[2].text) != "mode") {
+    if (core::FoldCase(words[2].text) != "mode") {
         return MCIERR_UNSUPPORTED_FUNCTION;
     }
     if (const std::uint32_t error = CheckGeneralFlags(words, 3)) {
@@ -279,7 +272,7 @@ std::uint32_t Run(const char* command, std::string& reply) {
 
     MciState& state = State();
     std::lock_guard guard(state.lock);
-    const std::string verb = Folded(words[0].text);
+    const std::string verb = core::FoldCase(words[0].text);
     if (verb == "open") {
         return Open(state, words, reply);
     }
@@ -305,15 +298,6 @@ std::uint32_t Run(const char* command, std::string& reply) {
 }
 
 // Copies as much of the text as fits, always ending it with a NUL.
-void CopyOut(std::string_view text, char* buffer, std::uint32_t length) {
-    if (buffer == nullptr || length == 0) {
-        return;
-    }
-    const std::size_t count = std::min<std::size_t>(text.size(), length - 1);
-    std::copy_n(text.begin(), count, buffer);
-    buffer[count] = '\0';
-}
-
 struct ErrorText {
     std::uint32_t error;
     std::string_view text;
@@ -321,7 +305,6 @@ struct ErrorText {
 
 constexpr ErrorText kErrorTexts[] = {
     {0, "The command was carried out."},
-    {MCIERR_INVALID_DEVICE_ID, "The device identifier does not belong to an open device."},
     {MCIERR_UNRECOGNIZED_KEYWORD, "The command contains a word the device does not understand."},
     {MCIERR_UNRECOGNIZED_COMMAND, "The command is not one that MCI knows."},
     {MCIERR_HARDWARE,
@@ -330,79 +313,30 @@ constexpr ErrorText kErrorTexts[] = {
     {MCIERR_INVALID_DEVICE_NAME,
      "No device is open under that name. Open it first, or check the alias."},
     {MCIERR_OUT_OF_MEMORY, "There is not enough memory to carry out the command."},
-    {MCIERR_DEVICE_OPEN, "That device name is already in use by this program."},
-    {MCIERR_CANNOT_LOAD_DRIVER, "The driver of the device could not be loaded."},
     {MCIERR_MISSING_COMMAND_STRING, "The command is empty."},
-    {MCIERR_PARAM_OVERFLOW, "The reply does not fit in the buffer given for it."},
     {MCIERR_MISSING_STRING_ARGUMENT, "A keyword of the command needs a value after it."},
-    {MCIERR_BAD_INTEGER, "A number in the command is not a valid integer."},
-    {MCIERR_PARSER_INTERNAL, "The command could not be read because of an internal error."},
-    {MCIERR_DRIVER_INTERNAL, "The device driver failed with an internal error."},
     {MCIERR_MISSING_PARAMETER, "The command needs a parameter that was not given."},
     {MCIERR_UNSUPPORTED_FUNCTION, "The device cannot carry out that command."},
     {MCIERR_FILE_NOT_FOUND, "The file could not be found. Check its folder and name."},
     {MCIERR_DEVICE_NOT_READY, "The device is not ready yet. Try again shortly."},
-    {MCIERR_INTERNAL, "An internal error stopped the command."},
-    {MCIERR_DRIVER, "The device driver reported an error."},
     {MCIERR_CANNOT_USE_ALL, "\"all\" cannot stand for a device name in this command."},
-    {MCIERR_MULTIPLE, "Errors occurred on more than one device."},
     {MCIERR_EXTENSION_NOT_FOUND,
      "No device type is known for the file's extension. Name the type in the command."},
-    {MCIERR_OUTOFRANGE, "A value in the command is out of range."},
-    {MCIERR_FLAGS_NOT_COMPATIBLE, "The command combines keywords that exclude each other."},
-    {MCIERR_FILE_NOT_SAVED, "The file was not saved."},
-    {MCIERR_DEVICE_TYPE_REQUIRED, "The device type must be given."},
-    {MCIERR_DEVICE_LOCKED, "The device is closing. Try again shortly."},
     {MCIERR_DUPLICATE_ALIAS, "That alias already names an open device."},
-    {MCIERR_BAD_CONSTANT, "A value in the command is not one its keyword accepts."},
-    {MCIERR_MUST_USE_SHAREABLE, "The device is in use. Open it as shareable."},
     {MCIERR_MISSING_DEVICE_NAME, "The command does not name a device."},
-    {MCIERR_BAD_TIME_FORMAT, "The time format is not valid."},
     {MCIERR_NO_CLOSING_QUOTE, "A quoted value in the command has no closing quotation mark."},
     {MCIERR_DUPLICATE_FLAGS, "A keyword appears more than once in the command."},
     {MCIERR_INVALID_FILE,
      "The file cannot be played by this device. It is damaged, holds no notes, or is in "
      "another format."},
     {MCIERR_NULL_PARAMETER_BLOCK, "No command was given."},
-    {MCIERR_UNNAMED_RESOURCE, "A file name is needed to save an untitled file."},
-    {MCIERR_NEW_REQUIRES_ALIAS, "An alias must be given with the keyword \"new\"."},
-    {MCIERR_NOTIFY_ON_AUTO_OPEN, "\"notify\" cannot be used with a device that opens itself."},
-    {MCIERR_NO_ELEMENT_ALLOWED, "This device does not take a file name."},
-    {MCIERR_NONAPPLICABLE_FUNCTION, "The commands were not given in an order that works."},
-    {MCIERR_ILLEGAL_FOR_AUTO_OPEN, "The command cannot be used with a device that opens itself."},
     {MCIERR_FILENAME_REQUIRED, "The command needs a file name."},
     {MCIERR_EXTRA_CHARACTERS, "There is text right after a closing quotation mark."},
     {MCIERR_DEVICE_NOT_INSTALLED, "That device type is not installed."},
-    {MCIERR_GET_CD, "The folder of the file could not be reached."},
-    {MCIERR_SET_CD, "The folder of the file could not be reached."},
-    {MCIERR_SET_DRIVE, "The drive of the file could not be reached."},
-    {MCIERR_DEVICE_LENGTH, "The device or driver name is too long."},
-    {MCIERR_DEVICE_ORD_LENGTH, "The device or driver name is too long."},
-    {MCIERR_NO_INTEGER, "The command needs a number."},
-    {MCIERR_WAVE_OUTPUTSINUSE, "Every wave output device is in use."},
-    {MCIERR_WAVE_SETOUTPUTINUSE, "The chosen wave output device is in use."},
-    {MCIERR_WAVE_INPUTSINUSE, "Every wave input device is in use."},
-    {MCIERR_WAVE_SETINPUTINUSE, "The chosen wave input device is in use."},
-    {MCIERR_WAVE_OUTPUTUNSPECIFIED, "No wave output device is chosen."},
-    {MCIERR_WAVE_INPUTUNSPECIFIED, "No wave input device is chosen."},
-    {MCIERR_WAVE_OUTPUTSUNSUITABLE, "No wave output device can play this format."},
-    {MCIERR_WAVE_SETOUTPUTUNSUITABLE, "The chosen wave output device cannot play this format."},
-    {MCIERR_WAVE_INPUTSUNSUITABLE, "No wave input device can record this format."},
-    {MCIERR_WAVE_SETINPUTUNSUITABLE, "The chosen wave input device cannot record this format."},
-    {MCIERR_SEQ_DIV_INCOMPATIBLE, "The timing of the MIDI file does not suit the MIDI output."},
     {MCIERR_SEQ_PORT_INUSE, "The MIDI output is in use by another tune. Close that one first."},
-    {MCIERR_SEQ_PORT_NONEXISTENT, "The MIDI output device does not exist."},
-    {MCIERR_SEQ_PORT_MAPNODEVICE, "The MIDI output the tune is mapped to is not available."},
-    {MCIERR_SEQ_PORT_MISCERROR, "The MIDI output reported an error."},
-    {MCIERR_SEQ_TIMER, "The sequencer's timer could not be started."},
-    {MCIERR_SEQ_PORTUNSPECIFIED, "No MIDI output is chosen."},
     {MCIERR_SEQ_NOMIDIPRESENT,
      "No MIDI synthesizer is available. Install a General MIDI sound font."},
-    {MCIERR_NO_WINDOW, "There is no window to show the picture in."},
-    {MCIERR_CREATEWINDOW, "The picture window could not be made."},
     {MCIERR_FILE_READ, "The file could not be read."},
-    {MCIERR_FILE_WRITE, "The file could not be written."},
-    {MCIERR_NO_IDENTITY, "The medium has no identity."},
 };
 
 } // namespace
@@ -411,7 +345,7 @@ std::uint32_t mciSendStringA(const char* command, char* return_string, std::uint
                              void* /*callback_window*/) {
     std::string reply;
     const std::uint32_t error = Run(command, reply);
-    CopyOut(error == 0 ? reply : std::string_view(), return_string, return_length);
+    core::CopyOut(error == 0 ? reply : std::string_view(), return_string, return_length);
     return error;
 }
 
@@ -421,11 +355,11 @@ bool mciGetErrorStringA(std::uint32_t error, char* buffer, std::uint32_t length)
     }
     for (const ErrorText& entry : kErrorTexts) {
         if (entry.error == error) {
-            CopyOut(entry.text, buffer, length);
+            core::CopyOut(entry.text, buffer, length);
             return true;
         }
     }
-    CopyOut("", buffer, length);
+    core::CopyOut("", buffer, length);
     return false;
 }
 
