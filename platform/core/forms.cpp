@@ -6,9 +6,10 @@ namespace platform::core {
 
 namespace {
 
+// Never destroyed: windows still loaded when the process ends go with it, as on every toolkit.
 std::map<const Form*, Window*>& Loaded() {
-    static std::map<const Form*, Window*> loaded;
-    return loaded;
+    static auto* loaded = new std::map<const Form*, Window*>();
+    return *loaded;
 }
 
 Window* Load(const Form& form) {
