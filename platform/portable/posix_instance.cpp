@@ -139,6 +139,7 @@ bool RegisterRunningCopy() {
         SayAlone(where);
         return false;
     }
+    RecordRunningCopy(folder);
     const int fd = OpenLockFile(folder);
     ::close(folder);
     where += std::string("/") + kLockName;

@@ -77,6 +77,9 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam)
 FormWindow* Find(const Form& form);
 // Loads the start-up form, showing it only when its layout says so.
 void LoadStartupForm(const Form& form);
+// Leaves a record of this copy's program folder for the rest of its life, which
+// RunningCopyFolders() reads; nothing is recorded when the record cannot be made.
+void RecordRunningCopy();
 // A window could not be made: with no display this is where a program on wine ends up.
 [[noreturn]] void NoDisplay();
 
