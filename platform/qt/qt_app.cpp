@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 namespace platform {
 
@@ -45,6 +46,16 @@ void StartupMessages(QtMsgType type, const QMessageLogContext&, const QString&) 
     }
 }
 
+// Started from a terminal (make run), the hidden time signal would leave it silent, as if
+// hung. Started from a menu or at login it has no terminal, and says nothing.
+void SayRunningInTerminal() {
+    if (::isatty(STDIN_FILENO) || ::isatty(STDERR_FILENO)) {
+        std::fputs("velmorin: running, it chimes every hour. Start it again to open the control "
+                   "window; Ctrl-C ends this copy.\n",
+                   stderr);
+    }
+}
+
 } // namespace
 
 } // namespace qt
@@ -67,6 +78,10 @@ int Run(const Form& startup, int argc, char** argv) {
                                {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
     qt::State().twips_per_pixel = 1440.0 / QGuiApplication::primaryScreen()->logicalDotsPerInch();
     qt::State().another_copy_running = RegisterRunningCopy();
+    // A second copy shows its control window instead.
+    if (!qt::State().another_copy_running) {
+        qt::SayRunningInTerminal();
+    }
     qt::LoadStartupForm(startup);
     return QApplication::exec();
 }

@@ -4,6 +4,8 @@
 
 import math
 import os
+import pty
+import select
 import shutil
 import signal
 import subprocess
@@ -64,8 +66,15 @@ class TimeSignalTest(harness.SessionTest):
                 self.assertTrue(error.endswith("\n"), error)
 
     def test_the_check_sees_only_copies_still_running_and_alarm_quit_reaches_them_all(self):
+        # A, the first copy, started in a terminal, says that it runs and how to reach it.
+        master, terminal = pty.openpty()
         a_folder = self.session.program_folder("a")
-        a = self.started(a_folder)
+        a = self.started(a_folder, stdin=terminal, stdout=terminal, stderr=terminal)
+        os.close(terminal)
+        self.assertTrue(select.select([master], [], [], 10)[0], "A said nothing in a terminal")
+        said = os.read(master, 1000).decode()
+        self.assertEqual((said.count("\n"), "control window" in said, "Ctrl-C" in said),
+                         (1, True, True), said)
         b = self.started(self.session.program_folder("b"))
         self.assertTrue(harness.wait_for(lambda: self.visible(b), 10), "B did not see A")
         # A ends while B runs: C, started in yet another folder, must still see B.
@@ -85,13 +94,15 @@ class TimeSignalTest(harness.SessionTest):
         self.assertEqual(c.wait(timeout=5), 0)
         self.assertEqual(harness.quit_value(a_folder), "0")
         # Copies that ended, killed or on the request, leave no marker behind that would fool
-        # the next one, which deletes their records.
+        # the next one, which deletes their records; started with no terminal, it says nothing.
         d = self.started(self.session.program_folder("d"))
         time.sleep(SETTLE)
         self.assertIsNone(d.poll())
         self.assertEqual(self.visible(d), [], "D saw copies that had ended")
         self.assertEqual(sorted(os.listdir(self.session.runtime)),
                          [f"velmorin-{d.pid}.copy", "velmorin.lock"])
+        d.kill()
+        self.assertEqual(d.communicate(), (b"", b""))
 
 
     @unittest.skipUnless(os.geteuid() == 0 and shutil.which("setpriv"),
