@@ -40,6 +40,7 @@ class InstallTest(harness.SessionTest):
         self.data = os.path.join(self.home, "data")
         self.config = os.path.join(self.home, "config")
         os.makedirs(os.path.join(self.config, "autostart"))
+        os.makedirs(os.path.join(self.home, ".cache"))
         with open(os.path.join(self.config, "autostart", "other.desktop"), "w") as f:
             f.write("not ours\n")
         self.env = {"HOME": self.home, "XDG_DATA_HOME": self.data, "XDG_CONFIG_HOME": self.config,
@@ -121,13 +122,18 @@ class InstallTest(harness.SessionTest):
         self.assertEqual((first.wait(timeout=3), second.wait(timeout=3)), (0, 0))
         self.assertIn(f"Removed {menu}", said)
         self.assertEqual(snapshot(self.home), before)
+        self.assertEqual(os.listdir(self.session.runtime), [], "the lock or records were left")
         self.assertIn("nothing to remove", self.run_script("uninstall"))
 
-        # With a display and no copy running, install starts the time signal, hidden.
-        self.assertIn("Started", self.install())
+        # With a display and no copy running, install starts the time signal, hidden; without
+        # a login entry, and with the lock in the cache folder, as without XDG_RUNTIME_DIR.
+        self.env.update(AUTOSTART="0", XDG_RUNTIME_DIR="")
+        said = self.install()
+        self.assertIn("Started the time signal; it does not start at login", said)
         self.assertTrue(self.started(), "install started nothing")
         self.assertEqual(len(harness.processes_under(self.folder)), 1)
         self.assertEqual(harness.mapped_windows(self.display), [])
+        self.assertFalse(os.path.exists(autostart))
         self.run_script("uninstall")
         self.assertEqual(harness.processes_under(self.folder), [])
         self.assertEqual(snapshot(self.home), before)
