@@ -1,15 +1,18 @@
 # The per-user install as a user meets it: installed into a temporary home, started the way
-# the desktop starts it, upgraded under a running copy, and removed without a trace.
+# the desktop starts it, upgraded under a running copy, and removed without a trace; and the
+# set-up of a machine by a user who is not root and has no sudo.
 
 import filecmp
 import hashlib
 import os
 import shlex
+import shutil
 import subprocess
 
 import harness
 
-SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../scripts/install.sh")
+SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
+SCRIPT = os.path.join(SCRIPTS, "install.sh")
 
 
 def snapshot(root):
@@ -138,3 +141,22 @@ class InstallTest(harness.SessionTest):
         self.assertEqual(harness.processes_under(self.folder), [])
         self.assertEqual(snapshot(self.home), before)
 
+
+    def test_setup_without_root_or_sudo_says_in_one_line_what_to_run(self):
+        # A PATH without sudo, on which dpkg-query finds no package installed.
+        path = os.path.join(self.session.root, "bin")
+        os.mkdir(path)
+        for tool in ("id", "grep"):
+            os.symlink(shutil.which(tool), os.path.join(path, tool))
+        with open(os.path.join(path, "dpkg-query"), "w") as f:
+            f.write("#!/bin/sh\nexit 1\n")
+        os.chmod(os.path.join(path, "dpkg-query"), 0o755)
+        os.chmod(self.session.root, 0o755)
+        user = [shutil.which("setpriv"), "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+        result = subprocess.run(user * (os.geteuid() == 0) + ["/bin/bash", SCRIPTS + "/setup.sh"],
+                                env={"PATH": path}, capture_output=True, text=True, timeout=30)
+        said = (result.stdout + result.stderr).splitlines()
+        self.assertNotEqual(result.returncode, 0)
+        self.assertEqual(len(said), 1, said)
+        self.assertIn("su -c 'apt-get update && apt-get install -y --no-install-recommends cmake ",
+                      said[0])
