@@ -12,7 +12,7 @@ namespace {
 using platform::ControlKind;
 
 void Form_Load() {
-    Module1::settings_path = ProgramFile("Velmorin.ini");
+    Module1::settings_path = SettingsPath(platform::ProgramFolder());
     // Every copy clears the request before its first tick, so a request left from an earlier
     // run never stops a new copy.
     ClearQuitRequest();
@@ -33,7 +33,7 @@ void Command1_Click() {
 // The quit button: every copy, this one included, ends at its next tick.
 void Command2_Click() {
     if (!RequestQuit()) {
-        platform::MessageBox(QuitFailureMessage());
+        platform::MessageBox(QuitFailureMessage(Module1::settings_path));
     }
 }
 

@@ -12,12 +12,14 @@ void Form_Load() {
     CentreOnScreen(frmSetting);
 }
 
-// Ends every copy started from this folder: this one now, the others at their next tick.
+// Ends every running copy, whatever folder it started from: this one now, the others at their
+// next tick. The control window shows because some copy runs, and that copy may have started
+// from another folder, with a settings file of its own.
 void cmdQuit_Click() {
-    // A request that cannot be written stops nobody else; say so rather than vanish as if it
-    // had worked.
-    if (!RequestQuit()) {
-        platform::MessageBox(QuitFailureMessage());
+    // A request that cannot be written stops nobody from that folder; say so rather than vanish
+    // as if it had worked.
+    for (const std::string& failure : RequestQuitOfEveryCopy()) {
+        platform::MessageBox(failure);
     }
     platform::End();
 }

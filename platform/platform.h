@@ -114,6 +114,9 @@ std::string ProgramFolder();
 std::string_view PathSeparator();
 // True in a copy started while another copy runs in the same user session.
 bool AnotherCopyRunning();
+// The program folders of the copies running now in this user session, this one included,
+// whatever folder each started from. Records of copies that have ended are skipped and deleted.
+std::vector<std::string> RunningCopyFolders();
 // The application title: the caption of message boxes, the same on every platform.
 inline std::string_view AppTitle() {
     return "Velmorin";

@@ -131,13 +131,18 @@ install() {
 
     echo "Installed Velmorin in $folder (command: $link)."
     [ ${#kept[@]} -eq 0 ] || echo "Kept your own ${kept[*]}: changed since the last install."
+    local login="it also starts at every login" later="starts at the next login, or with: velmorin"
+    if [ "${AUTOSTART:-1}" = 0 ]; then
+        login="it does not start at login (AUTOSTART=0): start it with velmorin or from the menu"
+        later="does not start at login (AUTOSTART=0): start it with velmorin or from the menu"
+    fi
     if [ -n "$(running)" ]; then
         echo "A copy already runs from $folder; the new version runs from its next start."
     elif [ -z "${DISPLAY:-}" ]; then
-        echo "No display here: the time signal starts at the next login, or with: velmorin"
+        echo "No display here: the time signal $later"
     else
         (cd / && setsid -f "$exe" </dev/null >/dev/null 2>&1)
-        echo "Started the time signal; it also starts at every login."
+        echo "Started the time signal; $login."
     fi
 }
 
@@ -178,6 +183,20 @@ uninstall() {
     rm -f "$manifest"
     if [ -d "$folder" ] && rmdir "$folder" 2>/dev/null; then
         echo "Removed $folder/"
+    fi
+    # The running-copy lock and the records of copies that have ended, where the program keeps
+    # them. A copy still running from another folder holds its own lock on each it uses, and
+    # keeps them.
+    local cache=${XDG_CACHE_HOME:-$HOME/.cache}/velmorin place file
+    for place in "${XDG_RUNTIME_DIR:-}" "$cache"; do
+        for file in "$place"/velmorin-*.copy "$place"/velmorin.lock; do
+            if [ -n "$place" ] && [ -f "$file" ] && flock -nx "$file" rm -f "$file"; then
+                echo "Removed $file"
+            fi
+        done
+    done
+    if [ -d "$cache" ] && rmdir "$cache" 2>/dev/null; then
+        echo "Removed $cache/"
     fi
 }
 

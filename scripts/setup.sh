@@ -30,35 +30,62 @@ for flag in "$@"; do
     esac
 done
 
-# The wine tests run the program under a Japanese and a Western UTF-8 locale.
-ensure_locales() {
-    local wanted=(en_US.UTF-8 ja_JP.UTF-8) absent=()
-    for l in "${wanted[@]}"; do
-        locale -a 2>/dev/null | grep -qix "${l/UTF-8/utf8}" || absent+=("$l")
-    done
-    [ ${#absent[@]} -eq 0 ] && return 0
-    for l in "${absent[@]}"; do
-        $sudo sed -i "s/^# *\(${l} UTF-8\)/\1/" /etc/locale.gen
-        grep -q "^${l} UTF-8" /etc/locale.gen || echo "${l} UTF-8" | $sudo tee -a /etc/locale.gen >/dev/null
-    done
-    $sudo locale-gen >/dev/null
-}
-
-sudo=""
+# Root's commands run through sudo for a normal user; without sudo the user is told what to
+# run as root.
+as_root=()
 if [ "$(id -u)" -ne 0 ]; then
-    sudo="sudo"
+    as_root=(sudo)
 fi
 
+# The wine tests run the program under a Japanese and a Western UTF-8 locale.
+absent=()
+if [[ " $* " == *" --windows "* ]]; then
+    for l in en_US.UTF-8 ja_JP.UTF-8; do
+        locale -a 2>/dev/null | grep -qix "${l/UTF-8/utf8}" || absent+=("$l")
+    done
+fi
+
+# The lists above share some packages: each is looked up once.
+declare -A seen=()
 missing=()
 for p in "${packages[@]}"; do
+    [ -z "${seen[$p]:-}" ] || continue
+    seen[$p]=1
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
         missing+=("$p")
     fi
 done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -qq
-    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+if [ ${#as_root[@]} -gt 0 ] && ! command -v sudo >/dev/null &&
+    [ $((${#missing[@]} + ${#absent[@]})) -gt 0 ]; then
+    steps=()
+    [ ${#missing[@]} -eq 0 ] ||
+        steps+=("apt-get update && apt-get install -y --no-install-recommends ${missing[*]}")
+    [ ${#absent[@]} -eq 0 ] ||
+        steps+=("printf \"%s UTF-8\\n\" ${absent[*]} >>/etc/locale.gen && locale-gen")
+    command=$(printf ' && %s' "${steps[@]}")
+    echo "Setup needs root and there is no sudo: run su -c '${command:4}' (or install sudo), then" \
+        "run this again." >&2
+    exit 1
 fi
-case " $* " in *" --windows "*) ensure_locales ;; esac
+
+if [ ${#missing[@]} -gt 0 ]; then
+    # apt-get and dpkg say a great deal; it is kept in a log that is shown only on failure.
+    log=$(mktemp -t velmorin-setup.XXXXXX)
+    echo "Installing ${missing[*]} (apt-get's output: $log)"
+    # sudo drops the environment, so the front end is set inside the command.
+    apt=("${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q -o Dpkg::Use-Pty=0)
+    if ! { "${apt[@]}" update && "${apt[@]}" install -y --no-install-recommends "${missing[@]}"; } \
+        >"$log" 2>&1; then
+        tail -n 20 "$log" >&2
+        echo "Installing failed; the whole output is in $log" >&2
+        exit 1
+    fi
+    rm -f "$log"
+fi
+for l in "${absent[@]}"; do
+    "${as_root[@]}" sed -i "s/^# *\(${l} UTF-8\)/\1/" /etc/locale.gen
+    grep -q "^${l} UTF-8" /etc/locale.gen ||
+        echo "${l} UTF-8" | "${as_root[@]}" tee -a /etc/locale.gen >/dev/null
+done
+[ ${#absent[@]} -eq 0 ] || "${as_root[@]}" locale-gen >/dev/null

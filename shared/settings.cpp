@@ -4,16 +4,20 @@
 #include "shared/Module1.h"
 #include "shared/number.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
-bool WriteQuit(const char* value) {
-    return platform::WritePrivateProfileStringA("Form", "Quit", value,
-                                                Module1::settings_path.c_str());
+bool WriteQuit(const char* value, const std::string& path = Module1::settings_path) {
+    return platform::WritePrivateProfileStringA("Form", "Quit", value, path.c_str());
 }
 
 } // namespace
+
+std::string SettingsPath(const std::string& folder) {
+    return folder + std::string(platform::PathSeparator()) + "Velmorin.ini";
+}
 
 void ClearQuitRequest() {
     WriteQuit("0");
@@ -21,6 +25,24 @@ void ClearQuitRequest() {
 
 bool RequestQuit() {
     return WriteQuit("1");
+}
+
+std::vector<std::string> RequestQuitOfEveryCopy() {
+    std::vector<std::string> paths{Module1::settings_path};
+    for (const std::string& folder : platform::RunningCopyFolders()) {
+        // Copies started from one folder share one file: it is written once.
+        if (std::string path = SettingsPath(folder);
+            std::find(paths.begin(), paths.end(), path) == paths.end()) {
+            paths.push_back(std::move(path));
+        }
+    }
+    std::vector<std::string> failures;
+    for (const std::string& path : paths) {
+        if (!WriteQuit("1", path)) {
+            failures.push_back(QuitFailureMessage(path));
+        }
+    }
+    return failures;
 }
 
 std::string ReadQuitRequest() {
@@ -35,9 +57,9 @@ bool IsQuitRequest(const std::string& text) {
     return value && *value == 1;
 }
 
-std::string QuitFailureMessage() {
+std::string QuitFailureMessage(const std::string& path) {
     return "The time signal could not be stopped.\n\nThe quit request could not be written to "
            "the settings file\n" +
-           Module1::settings_path + "\n(" + platform::LastErrorText() +
-           ").\n\nOther running copies go on chiming.";
+           path + "\n(" + platform::LastErrorText() +
+           ").\n\nThe copies started from that folder go on chiming.";
 }

@@ -26,6 +26,7 @@ struct Window final : platform::core::Window {
 struct Fake {
     std::string program_folder;
     bool another_copy_running = false;
+    std::vector<std::string> running_copies;
     int clock_ms = 0; // since local midnight
     int step_on_read_ms = 0;
     float screen_width = 1024 * 15;
@@ -79,6 +80,10 @@ void Reset(const std::string& program_folder, bool another_copy_running) {
     State() = Fake{};
     State().program_folder = program_folder;
     State().another_copy_running = another_copy_running;
+}
+
+void SetRunningCopies(std::vector<std::string> folders) {
+    State().running_copies = std::move(folders);
 }
 
 void Start(const platform::Form& startup) {
@@ -238,6 +243,9 @@ std::string_view PathSeparator() {
 }
 bool AnotherCopyRunning() {
     return fake::State().another_copy_running;
+}
+std::vector<std::string> RunningCopyFolders() {
+    return fake::State().running_copies;
 }
 
 TimeOfDay Now() {

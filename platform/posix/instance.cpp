@@ -139,6 +139,7 @@ bool RegisterRunningCopy() {
         SayAlone(where);
         return false;
     }
+    RecordRunningCopy(folder);
     const int fd = OpenLockFile(folder);
     ::close(folder);
     where += std::string("/") + kLockName;
@@ -155,6 +156,14 @@ bool RegisterRunningCopy() {
     }
     // The descriptor stays open, and with it the lock, until the process ends.
     return another;
+}
+
+void SayRunningInTerminal() {
+    if (::isatty(STDIN_FILENO) || ::isatty(STDERR_FILENO)) {
+        std::fputs("velmorin: running, it chimes every hour. Start it again to open the control "
+                   "window; Ctrl-C ends this copy.\n",
+                   stderr);
+    }
 }
 
 } // namespace platform::posix

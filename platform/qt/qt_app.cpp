@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 namespace platform {
 
@@ -73,6 +74,10 @@ int Run(const Form& startup, int argc, char** argv) {
         return 0;
     }
     qt::State().another_copy_running = posix::RegisterRunningCopy();
+    // A second copy shows its control window instead.
+    if (!qt::State().another_copy_running) {
+        posix::SayRunningInTerminal();
+    }
     core::LoadStartupForm(startup);
     return QApplication::exec();
 }

@@ -54,6 +54,7 @@ int Run(const Form& startup, int /*argc*/, char** argv) {
         resident::HandOver();
         return 1;
     }
+    posix::SayRunningInTerminal();
     resident::ConnectDisplay();
     core::LoadStartupForm(startup);
     resident::RunLoop();

@@ -81,6 +81,7 @@ int Run(const Form& startup, int, char**) {
         win32::NoDisplay();
     }
     State().another_copy_running = win32::RegisterRunningCopy();
+    win32::RecordRunningCopy();
     core::LoadStartupForm(startup);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

@@ -81,6 +81,9 @@ std::wstring MultimediaPath(const std::wstring& path);
 const wchar_t* WindowClassName();
 LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 FormWindow* Find(const Form& form);
+// Leaves a record of this copy's program folder for the rest of its life, which
+// RunningCopyFolders() reads; nothing is recorded when the record cannot be made.
+void RecordRunningCopy();
 // A window could not be made: with no display this is where a program on wine ends up.
 [[noreturn]] void NoDisplay();
 

@@ -80,10 +80,12 @@ class Session:
             write_tone(os.path.join(folder, f"{hour:02d}.WAV"), tone_frequency(hour), tone_seconds)
         return folder
 
-    def start(self, folder, fake_start=None, capture=None, env=None, user=None, command=None):
+    def start(self, folder, fake_start=None, capture=None, env=None, user=None, command=None,
+              **streams):
         # fake_start: an epoch time the faked clock starts near, shifted by whole seconds so
         # that copies agree on the fractions (process.fake_offset). A name given None in env is
-        # left out; command replaces the folder's executable (a desktop entry's Exec line).
+        # left out; command replaces the folder's executable (a desktop entry's Exec line). No
+        # terminal unless streams give one, as from a menu or at login.
         environment = {
             "PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.root,
             "DISPLAY": self.display.name, "XDG_RUNTIME_DIR": self.runtime, "TZ": "UTC",
@@ -98,8 +100,10 @@ class Session:
         command = command or [os.path.join(folder, "velmorin")]
         if user is not None:
             command = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"] + command
-        process = subprocess.Popen(command, cwd=folder, env=environment, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE, preexec_fn=die_with_test)
+        streams = {"stdin": subprocess.DEVNULL, "stdout": subprocess.PIPE,
+                   "stderr": subprocess.PIPE, **streams}
+        process = subprocess.Popen(command, cwd=folder, env=environment, preexec_fn=die_with_test,
+                                   **streams)
         process.fake_offset = offset
         self.copies.append(process)
         return process

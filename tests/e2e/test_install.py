@@ -1,15 +1,18 @@
 # The per-user install as a user meets it: installed into a temporary home, started the way
-# the desktop starts it, upgraded under a running copy, and removed without a trace.
+# the desktop starts it, upgraded under a running copy, and removed without a trace; and the
+# set-up of a machine by a user who is not root and has no sudo.
 
 import filecmp
 import hashlib
 import os
 import shlex
+import shutil
 import subprocess
 
 import harness
 
-SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../scripts/install.sh")
+SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
+SCRIPT = os.path.join(SCRIPTS, "install.sh")
 
 
 def snapshot(root):
@@ -40,6 +43,7 @@ class InstallTest(harness.SessionTest):
         self.data = os.path.join(self.home, "data")
         self.config = os.path.join(self.home, "config")
         os.makedirs(os.path.join(self.config, "autostart"))
+        os.makedirs(os.path.join(self.home, ".cache"))
         with open(os.path.join(self.config, "autostart", "other.desktop"), "w") as f:
             f.write("not ours\n")
         self.env = {"HOME": self.home, "XDG_DATA_HOME": self.data, "XDG_CONFIG_HOME": self.config,
@@ -121,14 +125,38 @@ class InstallTest(harness.SessionTest):
         self.assertEqual((first.wait(timeout=3), second.wait(timeout=3)), (0, 0))
         self.assertIn(f"Removed {menu}", said)
         self.assertEqual(snapshot(self.home), before)
+        self.assertEqual(os.listdir(self.session.runtime), [], "the lock or records were left")
         self.assertIn("nothing to remove", self.run_script("uninstall"))
 
-        # With a display and no copy running, install starts the time signal, hidden.
-        self.assertIn("Started", self.install())
+        # With a display and no copy running, install starts the time signal, hidden; without
+        # a login entry, and with the lock in the cache folder, as without XDG_RUNTIME_DIR.
+        self.env.update(AUTOSTART="0", XDG_RUNTIME_DIR="")
+        said = self.install()
+        self.assertIn("Started the time signal; it does not start at login", said)
         self.assertTrue(self.started(), "install started nothing")
         self.assertEqual(len(harness.processes_under(self.folder)), 1)
         self.assertEqual(harness.mapped_windows(self.display), [])
+        self.assertFalse(os.path.exists(autostart))
         self.run_script("uninstall")
         self.assertEqual(harness.processes_under(self.folder), [])
         self.assertEqual(snapshot(self.home), before)
 
+
+    def test_setup_without_root_or_sudo_says_in_one_line_what_to_run(self):
+        # A PATH without sudo, on which dpkg-query finds no package installed.
+        path = os.path.join(self.session.root, "bin")
+        os.mkdir(path)
+        for tool in ("id", "grep"):
+            os.symlink(shutil.which(tool), os.path.join(path, tool))
+        with open(os.path.join(path, "dpkg-query"), "w") as f:
+            f.write("#!/bin/sh\nexit 1\n")
+        os.chmod(os.path.join(path, "dpkg-query"), 0o755)
+        os.chmod(self.session.root, 0o755)
+        user = [shutil.which("setpriv"), "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+        result = subprocess.run(user * (os.geteuid() == 0) + ["/bin/bash", SCRIPTS + "/setup.sh"],
+                                env={"PATH": path}, capture_output=True, text=True, timeout=30)
+        said = (result.stdout + result.stderr).splitlines()
+        self.assertNotEqual(result.returncode, 0)
+        self.assertEqual(len(said), 1, said)
+        self.assertIn("su -c 'apt-get update && apt-get install -y --no-install-recommends cmake ",
+                      said[0])

@@ -2,7 +2,10 @@
 # check (also against another user's locks) and a start without a display. The hour's sound is
 # heard in the clock tests.
 
+import math
 import os
+import pty
+import select
 import shutil
 import signal
 import subprocess
@@ -73,23 +76,44 @@ class TimeSignalTest(harness.SessionTest):
         display.close()
         self.assertEqual(process.wait(timeout=5), 1)
 
-    def test_the_check_sees_only_copies_still_running(self):
-        a = self.started(self.session.program_folder("a"))
+    def test_the_check_sees_only_copies_still_running_and_alarm_quit_reaches_them_all(self):
+        # A, the first copy, started in a terminal, says that it runs and how to reach it.
+        master, terminal = pty.openpty()
+        a_folder = self.session.program_folder("a")
+        a = self.started(a_folder, stdin=terminal, stdout=terminal, stderr=terminal)
+        os.close(terminal)
+        self.assertTrue(select.select([master], [], [], 10)[0], "A said nothing in a terminal")
+        said = os.read(master, 1000).decode()
+        self.assertEqual((said.count("\n"), "control window" in said, "Ctrl-C" in said),
+                         (1, True, True), said)
         b = self.started(self.session.program_folder("b"))
         self.assertTrue(harness.wait_for(lambda: self.visible(b), 10), "B did not see A")
         # A ends while B runs: C, started in yet another folder, must still see B.
         a.send_signal(signal.SIGTERM)
         a.wait(timeout=5)
         c = self.started(self.session.program_folder("c"))
-        self.assertTrue(harness.wait_for(lambda: self.visible(c), 10), "C did not see B")
-        # Copies killed outright leave no marker behind that would fool the next one.
-        for copy in (b, c):
-            copy.kill()
-            copy.wait()
+        window = harness.wait_for(lambda: self.visible(c), 10)
+        self.assertTrue(window, "C did not see B")
+        # Alarm Quit in C ends B, which started from another folder, within a tick; A, gone,
+        # gets no request.
+        b_ended = harness.ExitWatch(b)
+        clicked = time.monotonic()
+        harness.click(self.display, window[0], *(harness.twips_to_pixels(twips, self.display.dpi)
+                                                 for twips in (1470, 2600)))
+        self.assertLess((b_ended.wait(timeout=5) or math.inf) - clicked, TICK + 0.5,
+                        "Alarm Quit did not end B within a tick")
+        self.assertEqual(c.wait(timeout=5), 0)
+        self.assertEqual(harness.quit_value(a_folder), "0")
+        # Copies that ended, killed or on the request, leave no marker behind that would fool
+        # the next one, which deletes their records; started with no terminal, it says nothing.
         d = self.started(self.session.program_folder("d"))
         time.sleep(SETTLE)
         self.assertIsNone(d.poll())
-        self.assertEqual(self.visible(d), [], "D saw copies that had been killed")
+        self.assertEqual(self.visible(d), [], "D saw copies that had ended")
+        self.assertEqual(sorted(os.listdir(self.session.runtime)),
+                         [f"velmorin-{d.pid}.copy", "velmorin.lock"])
+        d.kill()
+        self.assertEqual(d.communicate(), (b"", b""))
 
 
     @unittest.skipUnless(os.geteuid() == 0 and shutil.which("setpriv"),

@@ -28,6 +28,24 @@ TEST_F(WindowsTest, SecondCopyChimesOnWhenItsControlWindowIsClosed) {
     EXPECT_EQ(fake::Sounds().size(), 1u);
 }
 
+// Alarm Quit writes the request for every running copy, once per folder, and names each file
+// it cannot write (a folder in its place).
+TEST_F(WindowsTest, AlarmQuitReachesCopiesFromEveryFolder) {
+    std::filesystem::create_directories(folder_ / "blocked" / "Velmorin.ini");
+    std::filesystem::create_directory(folder_ / "other");
+    fake::SetRunningCopies({(folder_ / "other").string(), folder_.string(),
+                            (folder_ / "blocked").string(), (folder_ / "blocked").string()});
+    fake::Click(frmSetting, "cmdQuit");
+    EXPECT_TRUE(fake::Ended());
+    for (const auto& ini : {folder_ / "Velmorin.ini", folder_ / "other" / "Velmorin.ini"}) {
+        std::ifstream file(ini, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "[Form]\r\nQuit=1\r\n");
+    }
+    ASSERT_EQ(fake::MessageBoxes().size(), 1u);
+    EXPECT_NE(fake::MessageBoxes()[0].find((folder_ / "blocked" / "Velmorin.ini").string()),
+              std::string::npos);
+}
+
 // Centred by its outer size, frame included (without a window manager the end-to-end tests
 // see no frame); a screen smaller than the window gives a negative, unrounded position.
 TEST_F(WindowsTest, ControlWindowIsCentredByItsOuterSize) {
