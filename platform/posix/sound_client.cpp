@@ -49,6 +49,9 @@ bool Start(Helper& helper) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, ends[1], STDIN_FILENO);
+    // The sound libraries report every failed attempt to open an output (dozens of lines a
+    // minute on a machine without sound); a copy started at login would fill the journal.
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     const std::string path = ProgramFolder() + "/" + kHelperName;
     char* argv[] = {const_cast<char*>(kHelperName), nullptr};
     pid_t pid = -1;
