@@ -19,12 +19,12 @@ namespace fs = std::filesystem;
 
 using namespace std::string_literals;
 
-// A file as Notepad saves it as "Unicode": UTF-16LE with a byte-order mark. `text` is ASCII.
-inline std::string Utf16Le(const std::string& text) {
-    std::string bytes = "\xFF\xFE";
+// A file as Notepad saves it as "Unicode" (UTF-16LE) or "Unicode big endian", with a byte-order
+// mark. `text` is ASCII.
+inline std::string Utf16(const std::string& text, bool big_endian = false) {
+    std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
     for (char c : text) {
-        bytes += c;
-        bytes += '\0';
+        bytes += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
     }
     return bytes;
 }
