@@ -57,6 +57,8 @@ TEST_F(WindowsTest, AboutPaintsThenPlaysTheTuneAndOkClosesIt) {
 
     // OK closes the window; its "close video9" names no open device and changes nothing.
     fake::Click(frmAbout, "Command1");
+    EXPECT_FALSE(fake::IsVisible(frmAbout));
+    EXPECT_TRUE(fake::IsVisible(frmSetting));
     EXPECT_EQ(fake::SequencerCalls(), tune);
     EXPECT_FALSE(fake::Ended());
 
