@@ -147,6 +147,22 @@ class SteppedClock:
         return time.time()
 
 
+def notify_clock_set():
+    # Gives the kernel's clock-set notice (TFD_TIMER_CANCEL_ON_SET), which libfaketime's steps
+    # never give, by stepping the real wall clock 1 us forward and back in two exact steps
+    # (adjtimex with ADJ_SETOFFSET | ADJ_NANO): it ends where it was. False without the right
+    # to set the clock, as for any user but root.
+    libc = ctypes.CDLL(None, use_errno=True)
+    for nanoseconds in (1000, -1000):
+        timex = (ctypes.c_long * 26)()  # struct timex: modes, ..., time at the 10th word
+        timex[0] = 0x0100 | 0x2000
+        timex[9], timex[10] = divmod(nanoseconds, 10**9)
+        if libc.adjtimex(timex) < 0:
+            assert nanoseconds > 0, "the clock was stepped forward and could not be stepped back"
+            return False
+    return True
+
+
 def make_hostile(path, kind):
     # A pipe, a folder or a character device (a link to /dev/zero) where the program expects a
     # file; the program follows links, so it meets the device itself.
