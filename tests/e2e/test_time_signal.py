@@ -13,6 +13,7 @@ import unittest
 
 import harness
 
+NOBODY = 65534
 TICK = 0.8
 # Two ticks: long enough for any copy to have read the settings file and shown its windows.
 SETTLE = 2 * TICK + 0.1
@@ -120,7 +121,7 @@ class TimeSignalTest(harness.SessionTest):
             harness.write_quit(folder, 1)
             self.assertIsNotNone(watch.wait(timeout=3), f"{name}: the quit was not obeyed")
             error = process.stderr.read().decode(errors="replace")
-            self.assertEqual(len(error.splitlines()), lines, error)
+            self.assertEqual(len(error.splitlines()), lines, f"{name}: {error}")
 
         victim("shared", {}, 0)
         squatter.stdin.write("\n")
@@ -128,6 +129,14 @@ class TimeSignalTest(harness.SessionTest):
         self.assertEqual(squatter.stdout.readline().strip(), "exclusive")
         victim("exclusive", {}, 0)
         # A cache folder another user writes to is no place for the lock: the program says so
-        # once and runs as the only copy.
+        # once and runs as the only copy. So is one of this user's that others may write, or one
+        # given to another user, even with a lock file of the program's own in it.
         victim("squatted", {"XDG_CACHE_HOME": squat}, 1)
+        for name, mode, owner in (("open", 0o777, os.getuid()), ("given", 0o700, NOBODY)):
+            folder = os.path.join(self.session.root, name + "-cache", "velmorin")
+            os.makedirs(folder)
+            os.close(os.open(os.path.join(folder, "velmorin.lock"), os.O_CREAT, 0o600))
+            os.chmod(folder, mode)
+            os.chown(folder, owner, -1)
+            victim(name, {"XDG_CACHE_HOME": os.path.dirname(folder)}, 1)
 
