@@ -82,8 +82,9 @@ class Session:
 
     def start(self, folder, fake_start=None, capture=None, env=None, user=None, command=None):
         # fake_start: an epoch time the faked clock starts near, shifted by whole seconds so
-        # that copies agree on the fractions (process.fake_offset). A name given None in env is
-        # left out; command replaces the folder's executable (a desktop entry's Exec line).
+        # that copies agree on the fractions (process.fake_offset); the monotonic clock stays
+        # real, or no timed wait would end when it should. A name given None in env is left
+        # out; command replaces the folder's executable (a desktop entry's Exec line).
         environment = {
             "PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.root,
             "DISPLAY": self.display.name, "XDG_RUNTIME_DIR": self.runtime, "TZ": "UTC",
@@ -92,7 +93,8 @@ class Session:
         }
         offset = 0 if fake_start is None else round(fake_start - time.time())
         if fake_start is not None:
-            environment.update(LD_PRELOAD=FAKETIME_LIB, FAKETIME="%+d" % offset)
+            environment.update(LD_PRELOAD=FAKETIME_LIB, FAKETIME="%+d" % offset,
+                               FAKETIME_DONT_FAKE_MONOTONIC="1")
         environment.update(env or {})
         environment = {k: v for k, v in environment.items() if v is not None}
         command = command or [os.path.join(folder, "velmorin")]
