@@ -130,9 +130,11 @@ class SoundTest : public testing::Test {
 };
 
 // The hour's sound is heard from the device's first buffer, found by the program's upper-case
-// name whatever its case on disk, and cut off when another starts.
+// name whatever its case on disk, and cut off when another starts: where the capture turns soft,
+// the second sound is heard alone for its length, and then nothing. The switch is found in the
+// capture itself, whose start lags the request by however long the helper took to start.
 TEST_F(SoundTest, soundPlaysAtOnceAndANewStartReplacesIt) {
-    WriteTone(dir_ / "long.wav", kLoud, 1.0);
+    WriteTone(dir_ / "long.wav", kLoud, 2.0);
     WriteTone(dir_ / "short.wav", kSoft, 0.3);
     const auto start = Clock::now();
     ASSERT_TRUE(platform::PlaySoundA((dir_ / "LONG.WAV").c_str(), nullptr, kAsyncFile));
@@ -145,9 +147,14 @@ TEST_F(SoundTest, soundPlaysAtOnceAndANewStartReplacesIt) {
                                     [](float v) { return std::abs(v) > 0.01f; });
     EXPECT_LE(onset - heard.mono.begin(), kBufferFrames) << "the sound began late";
     EXPECT_NEAR(heard.Rms(0.05, 0.25), kLoud / std::numbers::sqrt2, 0.03);
-    EXPECT_NEAR(heard.Rms(switched + 0.05, switched + 0.25), kSoft / std::numbers::sqrt2, 0.01)
+    double cut = 0.25;
+    while (cut < 3 && heard.Rms(cut, cut + 0.01) > (kLoud + kSoft) / 2 / std::numbers::sqrt2) {
+        cut += 0.01;
+    }
+    EXPECT_LT(cut, switched + 1) << "the first sound was not cut off";
+    EXPECT_NEAR(heard.Rms(cut + 0.02, cut + 0.25), kSoft / std::numbers::sqrt2, 0.01)
         << "the first sound went on under the second";
-    EXPECT_LT(heard.Rms(switched + 0.4, 1.1), 0.001) << "the first sound went on";
+    EXPECT_LT(heard.Rms(cut + 0.35, cut + 1), 0.001) << "the first sound came back";
 }
 
 // A file the worker cannot play gives the default sound at once, and the next sound is heard
@@ -175,7 +182,7 @@ TEST_F(SoundTest, soundWithoutDeviceGoesOnSilentlyAndRetries) {
     setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
     const auto start = Clock::now();
     EXPECT_TRUE(platform::PlaySoundA(path.c_str(), nullptr, kAsyncFile));
-    EXPECT_LT(Since(start), 0.05);
+    EXPECT_TRUE(HelperRunning()) << "the request waited for the helper to give up";
     while (HelperRunning() && Since(start) < 10) {
         std::this_thread::sleep_for(milliseconds(50));
         platform::posix::ReapSoundHelper();
