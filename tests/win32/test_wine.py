@@ -65,18 +65,18 @@ class WineTest(unittest.TestCase):
                     opens = [(name, at + offset - hour) for name, at
                              in winelib.opens_until(watch, ROUTINE, hour + 9.6 - offset, 0)]
                 self.assertEqual(titled("Velmorin"), [], "the first copy shows a window")
-                # From its start on: 03.WAV, opened at 15:00:00 and 15:00:08 within a quarter
-                # second, and nothing else.
+                # From its start on: 03.WAV, opened at 15:00:00 and 15:00:08 within half a
+                # second (how soon is measured in bench/), and nothing else.
                 self.assertEqual({name for name, _ in opens}, {"03.WAV"}, opens)
                 for second in (0, 8):
                     late = [at - second for _, at in opens if second <= at < second + 1]
-                    self.assertTrue(late and late[0] < 0.25, f"15:00:0{second}: {opens}")
+                    self.assertTrue(late and late[0] < 0.5, f"15:00:0{second}: {opens}")
                 self.assertTrue(all(0 <= at < 1 or 8 <= at < 9 for _, at in opens), opens)
                 watch = harness.ExitWatch(copy)
                 written = time.monotonic()
                 harness.write_quit(folder, 1)
-                # One tick of 800 ms, and the process's own end under wine.
-                self.assertLess((watch.wait(timeout=5) or math.inf) - written, 1.0,
+                # One tick of 800 ms, and the process's own end under wine on a busy machine.
+                self.assertLess((watch.wait(timeout=5) or math.inf) - written, 1.5,
                                 "Quit=1 did not end the copy within a tick")
                 self.assertEqual(copy.returncode, 0)
 
