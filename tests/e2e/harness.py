@@ -10,53 +10,30 @@ import re
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
-import threading
 import time
 import unittest
 import wave
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
+import benchlib  # noqa: E402  (Xvfb, the folder watch, the quit request as a copy writes it)
 
 PROGRAM_DIR = os.environ.get("VELMORIN_PROGRAM_DIR", "")
 FAKETIME_LIB = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
 RATE = 44100
 
 
-def die_with_test():
-    # Runs in each child before exec: if CTest kills the test on a timeout, the kernel kills
-    # Xvfb and every copy with it (PR_SET_PDEATHSIG).
-    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)
+# Every process a test starts ends with the test (PR_SET_PDEATHSIG), even when CTest kills it.
+die_with_test = benchlib.die_with_parent
+# The quit request written as another copy writes it: the whole file, in one rename.
+write_quit = benchlib.write_quit
 
 
-class Display:
-    # An Xvfb server on a free display number, with no window manager.
-
+class Display(benchlib.Display):
+    # At 96 dots per inch, the resolution a Windows desktop has unless its user changed it.
     def __init__(self, width=1280, height=1024):
-        read, write = os.pipe()
-        self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write), "-screen", "0", f"{width}x{height}x24",
-             "-nolisten", "tcp", "-dpi", "96"], pass_fds=[write], stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL, preexec_fn=die_with_test)
-        os.close(write)
-        with os.fdopen(read) as pipe:
-            number = pipe.readline().strip()
-        if not number.isdigit():
-            self.close()
-            raise RuntimeError("Xvfb did not start (is the xvfb package installed?)")
-        self.name, self.width, self.height, self.dpi = ":" + number, width, height, 96
-
-    def close(self):
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *_):
-        self.close()
+        super().__init__(width, height, dpi=96)
 
 
 class Session:
@@ -202,13 +179,6 @@ def settings_path(folder):
     return os.path.join(folder, "Velmorin.ini")
 
 
-def write_quit(folder, value):
-    # Whole file, in one rename, the way another copy writes it.
-    with open(settings_path(folder) + ".writing", "wb") as f:
-        f.write(f"[Form]\r\nQuit={value}\r\n".encode())
-    os.replace(settings_path(folder) + ".writing", settings_path(folder))
-
-
 def quit_value(folder):
     found = re.search(r"^\s*quit\s*=(.*)$", read_text(settings_path(folder)) or "", re.I | re.M)
     return found.group(1).strip() if found else None
@@ -230,24 +200,6 @@ def processes_under(folder):
         except OSError:
             pass
     return found
-
-
-class ExitWatch:
-    # The moment a process ends, from a thread blocked in wait(): it does not depend on polling.
-
-    def __init__(self, process):
-        self.ended_at = None
-
-        def watch():
-            process.wait()
-            self.ended_at = time.monotonic()
-
-        self.thread = threading.Thread(target=watch, daemon=True)
-        self.thread.start()
-
-    def wait(self, timeout):
-        self.thread.join(timeout)
-        return self.ended_at
 
 
 # Sound: tones that name the hour, and the stream SDL's disk driver captured (signed 16-bit,
