@@ -5,7 +5,9 @@ Run as a script, this file is the folder watch itself: it prints one line per in
 stamped with the wall clock (which libfaketime fakes when it is preloaded) and the monotonic
 clock, both read right after the event arrives."""
 
+import array
 import ctypes
+import math
 import os
 import queue
 import shutil
@@ -17,6 +19,7 @@ import sys
 import tempfile
 import threading
 import time
+import wave
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 FAKETIME_LIB = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
@@ -217,6 +220,15 @@ class Watch:
 
     def __exit__(self, *_):
         self.close()
+
+
+def write_tone(path, frequency, seconds, rate=44100):
+    """A mono 16-bit WAV of a sine at about a third of full scale."""
+    samples = array.array("h", (int(12000 * math.sin(2 * math.pi * frequency * i / rate))
+                                for i in range(int(rate * seconds))))
+    with wave.open(path, "wb") as w:
+        w.setparams((1, 2, rate, 0, "NONE", None))
+        w.writeframes(samples.tobytes())
 
 
 def start_program(folder, env):

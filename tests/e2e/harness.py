@@ -14,7 +14,6 @@ import sys
 import tempfile
 import time
 import unittest
-import wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
 import benchlib  # noqa: E402  (Xvfb, the folder watch, the quit request as a copy writes it)
@@ -106,6 +105,13 @@ class SessionTest(unittest.TestCase):
     def setUp(self):
         self.session = Session(self.display)
         self.addCleanup(self.session.close)
+
+    def started(self, folder, **options):
+        # A copy that has cleared the quit request, as every copy does before its first tick.
+        process = self.session.start(folder, **options)
+        self.assertTrue(wait_for(lambda: quit_value(folder) == "0", 10), "no Quit=0 written")
+        self.assertIsNone(process.poll(), "the copy ended during start-up")
+        return process
 
 
 class SteppedClock:
@@ -209,12 +215,7 @@ def tone_frequency(hour):
     return 300 + 100 * hour
 
 
-def write_tone(path, frequency, seconds):
-    samples = array.array("h", (int(12000 * math.sin(2 * math.pi * frequency * i / RATE))
-                                for i in range(int(RATE * seconds))))
-    with wave.open(path, "wb") as w:
-        w.setparams((1, 2, RATE, 0, "NONE", None))
-        w.writeframes(samples.tobytes())
+write_tone = benchlib.write_tone
 
 
 def read_capture(path, peaks=False):

@@ -82,15 +82,13 @@ class AboutWindowTest(harness.SessionTest):
         folder = self.session.program_folder()
         expected = tune_span(os.path.join(folder, "ABOUT.MID"))
         # Half past the hour on a faked clock, so that no hour's sound joins the tune.
-        first = self.session.start(folder, fake_start=math.ceil(time.time() / 3600) * 3600 - 1800)
+        first = self.started(folder, fake_start=math.ceil(time.time() / 3600) * 3600 - 1800)
         # A copy from another folder (and, so that it shows no window, another session), which
         # Alarm Quit must leave running.
         other_folder = self.session.program_folder("Elsewhere")
         os.mkdir(os.path.join(other_folder, "runtime"), 0o700)
-        other = self.session.start(other_folder, env={
+        other = self.started(other_folder, env={
             "XDG_RUNTIME_DIR": os.path.join(other_folder, "runtime")})
-        self.assertTrue(harness.wait_for(lambda: harness.quit_value(folder) == "0", 10))
-        self.assertTrue(harness.wait_for(lambda: harness.quit_value(other_folder) == "0", 10))
         # A value that is no quit request, so only the second copy's start-up can turn it to 0.
         harness.write_quit(folder, 7)
         second = self.session.start(folder, fake_start=time.time() + first.fake_offset,

@@ -24,10 +24,7 @@ REPLACEMENT = 1900  # Hz, no hour's tone
 
 class ClockStepTest(harness.SessionTest):
     def start(self, folder, clock, **options):
-        env = {**clock.env, **options.pop("env", {})}
-        process = self.session.start(folder, env=env, **options)
-        self.assertTrue(harness.wait_for(lambda: harness.quit_value(folder) == "0", 10),
-                        "no start-up write")
+        process = self.started(folder, env={**clock.env, **options.pop("env", {})}, **options)
         watch = benchlib.Watch(folder)
         self.addCleanup(watch.close)
         return process, watch

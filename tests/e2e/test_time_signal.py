@@ -40,39 +40,29 @@ sys.stdin.readline()
 
 
 class TimeSignalTest(harness.SessionTest):
-    def started(self, folder, **options):
-        process = self.session.start(folder, **options)
-        self.assertTrue(harness.wait_for(lambda: harness.quit_value(folder) == "0", 10),
-                        "the start-up wrote no Quit=0")
-        self.assertIsNone(process.poll(), "the copy ended during start-up")
-        return process
-
     def visible(self, process):
         return harness.windows_of(self.display, process)
 
-    def test_without_a_display_it_exits_with_one_line(self):
+    def test_without_a_display_or_once_it_has_gone_it_ends_saying_so_in_one_line(self):
+        # A copy left over from the last session would make the next login's copy open its
+        # control window.
         folder = self.session.program_folder()
         unused = next(f":{n}" for n in range(900, 1000)
                       if not os.path.exists(f"/tmp/.X11-unix/X{n}"))
-        for display in (None, unused):
-            with self.subTest(DISPLAY=display):
-                process = self.session.start(folder, env={"DISPLAY": display})
+        display = harness.Display()
+        self.addCleanup(display.close)
+        for name in (None, unused, display.name):
+            with self.subTest(DISPLAY=name):
+                process = self.session.start(folder, env={"DISPLAY": name})
+                if name == display.name:
+                    time.sleep(SETTLE)
+                    self.assertIsNone(process.poll())
+                    display.close()
                 process.wait(timeout=5)
                 error = process.stderr.read().decode(errors="replace")
                 self.assertNotEqual(process.returncode, 0)
                 self.assertEqual(len(error.splitlines()), 1, error)
                 self.assertTrue(error.endswith("\n"), error)
-
-    def test_the_end_of_the_session_ends_the_copy(self):
-        # A copy left over from the last session would make the next login's copy open its
-        # control window.
-        display = harness.Display()
-        self.addCleanup(display.close)
-        process = self.session.start(self.session.program_folder(), env={"DISPLAY": display.name})
-        time.sleep(SETTLE)
-        self.assertIsNone(process.poll())
-        display.close()
-        self.assertEqual(process.wait(timeout=5), 1)
 
     def test_the_check_sees_only_copies_still_running(self):
         a = self.started(self.session.program_folder("a"))

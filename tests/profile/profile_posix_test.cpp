@@ -152,7 +152,7 @@ TEST_F(PosixProfile, StressManyWritersAndReadersSeeWholeValuesOnly) {
             ASSERT_TRUE(Set(ini_, "end"));
         }
     }
-    EXPECT_EQ(Entries(), std::set<std::string>{"Velmorin.ini"}) << "a temporary file left";
+    EXPECT_EQ(Files(), 1) << "a temporary file was left";
 }
 
 } // namespace
