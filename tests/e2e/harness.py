@@ -174,11 +174,9 @@ def wait_for(condition, timeout, interval=0.01):
 
 
 def read_text(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read().decode("latin-1")
-    except OSError:
-        return None
+    # None when there is no file to read.
+    with contextlib.suppress(OSError), open(path, "rb") as f:
+        return f.read().decode("latin-1")
 
 
 def settings_path(folder):
@@ -191,20 +189,16 @@ def quit_value(folder):
 
 
 def file_size(path):
-    try:
+    with contextlib.suppress(OSError):
         return os.path.getsize(path)
-    except OSError:
-        return None
 
 
 def processes_under(folder):
     prefix, found = os.path.realpath(folder) + os.sep, []
     for entry in filter(str.isdigit, os.listdir("/proc")):
-        try:
+        with contextlib.suppress(OSError):
             if os.readlink(f"/proc/{entry}/exe").startswith(prefix):
                 found.append(int(entry))
-        except OSError:
-            pass
     return found
 
 

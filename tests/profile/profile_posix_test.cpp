@@ -122,16 +122,10 @@ TEST_F(PosixProfile, StressManyWritersAndReadersSeeWholeValuesOnly) {
             ::alarm(30);
             const bool writer = i < 4;
             for (int call = 0; !writer || call < 200; ++call) {
-                char quit[16] = {};
-                char keep[16] = {};
-                // A default that is no value shows a truncated or missing file.
-                platform::GetPrivateProfileStringA("Form", "Quit", "gone", quit, sizeof quit,
-                                                   ini_.c_str());
-                platform::GetPrivateProfileStringA("Other", "Keep", "gone", keep, sizeof keep,
-                                                   ini_.c_str());
-                const std::string value = quit;
-                const bool whole =
-                    (value == "0" || value == "1" || value == "end") && std::string(keep) == "yes";
+                // Keep comes last: a truncated or missing file loses it.
+                const std::string value = Get(ini_);
+                const bool whole = (value == "0" || value == "1" || value == "end") &&
+                                   Get(ini_, "Other", "Keep") == "yes";
                 if (!whole || (writer && !Set(ini_, (call + i) % 2 == 0 ? "1" : "0"))) {
                     ::_exit(1);
                 }
