@@ -245,6 +245,3 @@ class Installer(unittest.TestCase):
         self.assertEqual(self.user_files(), files_before)
         self.assertEqual(self.registry("HKCU"), registry_before)
 
-
-if __name__ == "__main__":
-    unittest.main()
