@@ -1,8 +1,8 @@
 # The hour's sound captured from the audio device, while the wall clock jumps under it and
 # while the files it plays are no files: the real program with its clock stepped back and forth
 # by libfaketime during the run (as root with the kernel's notice of each step), and stopped and
-# continued across a full hour. Ticks are seen
-# from outside: every tick opens the settings file to poll the quit request.
+# continued across a full hour. Ticks are seen from outside: every tick opens the settings file
+# to poll the quit request.
 
 import math
 import os
@@ -141,7 +141,7 @@ class ClockStepTest(harness.SessionTest):
         # up to about one percent on a busy machine, which would blur a gap read from the stream.
         at = [next(t for t, size in timeline if size >= 4 * s + 4) - hour_real for s, _ in spans]
         # In their seconds; how soon within them is measured in bench/.
-        self.assertEqual([math.floor(a) for a in at], [0, 8, 15], f"sounds at {at} s after hh:00:00")
+        self.assertEqual([math.floor(a) for a in at], [0, 8, 15], f"sounds {at} s after hh:00:00")
 
         # Stopped at hh:59:58 and continued after the next hour has begun.
         clock.set(clock.offset + round(hour + 7200 - 2 - (time.time() + clock.offset)))
