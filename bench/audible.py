@@ -9,11 +9,9 @@ The figure is the first loud sample's time minus that instant. paplay of the sam
 at a known instant on the same server in the same run, gives the floor that any client meets."""
 
 import argparse
-import array
 import math
 import os
 import time
-import wave
 
 import benchlib
 import sound_server
@@ -25,14 +23,8 @@ def write_tones(folder, seconds=2.0):
     # Sounds shorter than eight seconds, so that the sink is silent before hh:00:08 and its
     # onset can be told from the end of the first.
     for hour in range(12):
-        with wave.open(os.path.join(folder, f"{hour:02d}.WAV"), "wb") as out:
-            out.setnchannels(1)
-            out.setsampwidth(2)
-            out.setframerate(sound_server.RATE)
-            frames = int(seconds * sound_server.RATE)
-            out.writeframes(array.array("h", (
-                int(12000 * math.sin(2 * math.pi * (300 + 50 * hour) * i / sound_server.RATE))
-                for i in range(frames))).tobytes())
+        benchlib.write_tone(os.path.join(folder, f"{hour:02d}.WAV"), 300 + 50 * hour, seconds,
+                            sound_server.RATE)
 
 
 def one_hour(scratch, display, folder, server, recorder, hour_start):

@@ -5,10 +5,13 @@ Run as a script, this file is the folder watch itself: it prints one line per in
 stamped with the wall clock (which libfaketime fakes when it is preloaded) and the monotonic
 clock, both read right after the event arrives."""
 
+import array
 import ctypes
+import math
 import os
 import queue
 import shutil
+import signal
 import statistics
 import struct
 import subprocess
@@ -16,6 +19,7 @@ import sys
 import tempfile
 import threading
 import time
+import wave
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 FAKETIME_LIB = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
@@ -50,28 +54,63 @@ def check_built(free_timer=True):
                      f"first (see bench/README.md)")
 
 
-class Display:
-    """An Xvfb server on a free display number, so the program runs on its ordinary xcb
-    platform, as on a desktop."""
+def die_with_parent():
+    """Runs in a child before exec: if the process that started it is killed (CTest on a
+    timeout), the kernel kills the child too (PR_SET_PDEATHSIG)."""
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)
 
-    def __init__(self):
+
+class Display:
+    """An Xvfb server on a free display number with no window manager, so the program runs on
+    its ordinary xcb platform, as on a desktop; at Xvfb's own resolution unless dpi is given."""
+
+    def __init__(self, width=1280, height=1024, dpi=None):
         read, write = os.pipe()
+        resolution = [] if dpi is None else ["-dpi", str(dpi)]
         self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten",
-             "tcp"], pass_fds=[write], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            ["Xvfb", "-displayfd", str(write), "-screen", "0", f"{width}x{height}x24",
+             "-nolisten", "tcp", *resolution], pass_fds=[write], stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
         os.close(write)
         with os.fdopen(read) as pipe:
-            self.name = ":" + pipe.readline().strip()
+            number = pipe.readline().strip()
+        if not number.isdigit():
+            self.close()
+            raise RuntimeError("Xvfb did not start (is the xvfb package installed?)")
+        self.name, self.width, self.height, self.dpi = ":" + number, width, height, dpi
 
     def close(self):
         self.process.terminate()
-        self.process.wait()
+        try:
+            self.process.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
 
     def __enter__(self):
         return self
 
     def __exit__(self, *_):
         self.close()
+
+
+class ExitWatch:
+    """The moment a process ends, from a thread blocked in wait(), so that it does not depend
+    on polling."""
+
+    def __init__(self, process):
+        self.ended_at = None
+
+        def watch():
+            process.wait()
+            self.ended_at = time.monotonic()
+
+        self.thread = threading.Thread(target=watch, daemon=True)
+        self.thread.start()
+
+    def wait(self, timeout):
+        self.thread.join(timeout)
+        return self.ended_at
 
 
 class Scratch:
@@ -181,6 +220,15 @@ class Watch:
 
     def __exit__(self, *_):
         self.close()
+
+
+def write_tone(path, frequency, seconds, rate=44100):
+    """A mono 16-bit WAV of a sine at about a third of full scale."""
+    samples = array.array("h", (int(12000 * math.sin(2 * math.pi * frequency * i / rate))
+                                for i in range(int(rate * seconds))))
+    with wave.open(path, "wb") as w:
+        w.setparams((1, 2, rate, 0, "NONE", None))
+        w.writeframes(samples.tobytes())
 
 
 def start_program(folder, env):

@@ -21,7 +21,8 @@ os.environ.setdefault("VELMORIN_WIN_ZIP", next(iter(glob.glob(
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "win32"))
 
 import winelib  # noqa: E402
-from winelib import benchlib, harness  # noqa: E402
+from winelib import harness  # noqa: E402
+from harness import benchlib  # noqa: E402
 
 ROUTINE = {"velmorin.exe", "Velmorin.ini", "."}
 
@@ -39,7 +40,7 @@ def one_hour(session, folder, hour_start, lead):
             second = 0 if at < hour_start + 8 else 8
             found.append((second, (at - hour_start - second) * 1000))
     harness.write_quit(folder, 1)
-    harness.ExitWatch(copy).wait(5)
+    benchlib.ExitWatch(copy).wait(5)
     return found, wrong
 
 
@@ -48,7 +49,7 @@ def quit_trial(session, folder):
     if not harness.wait_for(lambda: harness.quit_value(folder) == "0", 20):
         return None
     time.sleep(random.uniform(1.0, 1.8))
-    watch = harness.ExitWatch(copy)
+    watch = benchlib.ExitWatch(copy)
     written = time.monotonic()
     harness.write_quit(folder, 1)
     ended = watch.wait(5)

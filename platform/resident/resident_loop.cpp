@@ -108,7 +108,10 @@ void RunLoop() {
             CheckDisplay();
         }
         if (watched[1].revents != 0) {
+            // The timers now wait for the new clock's grid; running them here would tick at
+            // once, off it.
             Realign();
+            continue;
         }
         RunDueTimers();
     }

@@ -21,6 +21,3 @@ class DataTest(unittest.TestCase):
                 first = struct.unpack(f"<{tenth * w.getnchannels()}h", w.readframes(tenth))
                 self.assertGreater(max(abs(x) for x in first), 3000, hour)
 
-
-if __name__ == "__main__":
-    unittest.main()

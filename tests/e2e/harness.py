@@ -10,53 +10,29 @@ import re
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
-import threading
 import time
 import unittest
-import wave
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
+import benchlib  # noqa: E402  (Xvfb, the folder watch, the quit request as a copy writes it)
 
 PROGRAM_DIR = os.environ.get("VELMORIN_PROGRAM_DIR", "")
 FAKETIME_LIB = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
 RATE = 44100
 
 
-def die_with_test():
-    # Runs in each child before exec: if CTest kills the test on a timeout, the kernel kills
-    # Xvfb and every copy with it (PR_SET_PDEATHSIG).
-    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)
+# Every process a test starts ends with the test (PR_SET_PDEATHSIG), even when CTest kills it.
+die_with_test = benchlib.die_with_parent
+# The quit request written as another copy writes it: the whole file, in one rename.
+write_quit = benchlib.write_quit
 
 
-class Display:
-    # An Xvfb server on a free display number, with no window manager.
-
+class Display(benchlib.Display):
+    # At 96 dots per inch, the resolution a Windows desktop has unless its user changed it.
     def __init__(self, width=1280, height=1024):
-        read, write = os.pipe()
-        self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write), "-screen", "0", f"{width}x{height}x24",
-             "-nolisten", "tcp", "-dpi", "96"], pass_fds=[write], stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL, preexec_fn=die_with_test)
-        os.close(write)
-        with os.fdopen(read) as pipe:
-            number = pipe.readline().strip()
-        if not number.isdigit():
-            self.close()
-            raise RuntimeError("Xvfb did not start (is the xvfb package installed?)")
-        self.name, self.width, self.height, self.dpi = ":" + number, width, height, 96
-
-    def close(self):
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *_):
-        self.close()
+        super().__init__(width, height, dpi=96)
 
 
 class Session:
@@ -83,8 +59,9 @@ class Session:
     def start(self, folder, fake_start=None, capture=None, env=None, user=None, command=None,
               **streams):
         # fake_start: an epoch time the faked clock starts near, shifted by whole seconds so
-        # that copies agree on the fractions (process.fake_offset). A name given None in env is
-        # left out; command replaces the folder's executable (a desktop entry's Exec line). No
+        # that copies agree on the fractions (process.fake_offset); the monotonic clock stays
+        # real, or no timed wait would end when it should. A name given None in env is left
+        # out; command replaces the folder's executable (a desktop entry's Exec line). No
         # terminal unless streams give one, as from a menu or at login.
         environment = {
             "PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.root,
@@ -94,7 +71,8 @@ class Session:
         }
         offset = 0 if fake_start is None else round(fake_start - time.time())
         if fake_start is not None:
-            environment.update(LD_PRELOAD=FAKETIME_LIB, FAKETIME="%+d" % offset)
+            environment.update(LD_PRELOAD=FAKETIME_LIB, FAKETIME="%+d" % offset,
+                               FAKETIME_DONT_FAKE_MONOTONIC="1")
         environment.update(env or {})
         environment = {k: v for k, v in environment.items() if v is not None}
         command = command or [os.path.join(folder, "velmorin")]
@@ -132,6 +110,13 @@ class SessionTest(unittest.TestCase):
         self.session = Session(self.display)
         self.addCleanup(self.session.close)
 
+    def started(self, folder, **options):
+        # A copy that has cleared the quit request, as every copy does before its first tick.
+        process = self.session.start(folder, **options)
+        self.assertTrue(wait_for(lambda: quit_value(folder) == "0", 10), "no Quit=0 written")
+        self.assertIsNone(process.poll(), "the copy ended during start-up")
+        return process
+
 
 class SteppedClock:
     # A clock file for libfaketime: the program's wall clock is real time plus `offset` seconds,
@@ -149,6 +134,22 @@ class SteppedClock:
         os.replace(self.path + ".new", self.path)
         self.offset = offset
         return time.time()
+
+
+def notify_clock_set():
+    # Gives the kernel's clock-set notice (TFD_TIMER_CANCEL_ON_SET), which libfaketime's steps
+    # never give, by stepping the real wall clock 1 us forward and back in two exact steps
+    # (adjtimex with ADJ_SETOFFSET | ADJ_NANO): it ends where it was. False without the right
+    # to set the clock, as for any user but root.
+    libc = ctypes.CDLL(None, use_errno=True)
+    for nanoseconds in (1000, -1000):
+        timex = (ctypes.c_long * 26)()  # struct timex: modes, ..., time at the 10th word
+        timex[0] = 0x0100 | 0x2000
+        timex[9], timex[10] = divmod(nanoseconds, 10**9)
+        if libc.adjtimex(timex) < 0:
+            assert nanoseconds > 0, "the clock was stepped forward and could not be stepped back"
+            return False
+    return True
 
 
 def make_hostile(path, kind):
@@ -177,22 +178,13 @@ def wait_for(condition, timeout, interval=0.01):
 
 
 def read_text(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read().decode("latin-1")
-    except OSError:
-        return None
+    # None when there is no file to read.
+    with contextlib.suppress(OSError), open(path, "rb") as f:
+        return f.read().decode("latin-1")
 
 
 def settings_path(folder):
     return os.path.join(folder, "Velmorin.ini")
-
-
-def write_quit(folder, value):
-    # Whole file, in one rename, the way another copy writes it.
-    with open(settings_path(folder) + ".writing", "wb") as f:
-        f.write(f"[Form]\r\nQuit={value}\r\n".encode())
-    os.replace(settings_path(folder) + ".writing", settings_path(folder))
 
 
 def quit_value(folder):
@@ -201,39 +193,17 @@ def quit_value(folder):
 
 
 def file_size(path):
-    try:
+    with contextlib.suppress(OSError):
         return os.path.getsize(path)
-    except OSError:
-        return None
 
 
 def processes_under(folder):
     prefix, found = os.path.realpath(folder) + os.sep, []
     for entry in filter(str.isdigit, os.listdir("/proc")):
-        try:
+        with contextlib.suppress(OSError):
             if os.readlink(f"/proc/{entry}/exe").startswith(prefix):
                 found.append(int(entry))
-        except OSError:
-            pass
     return found
-
-
-class ExitWatch:
-    # The moment a process ends, from a thread blocked in wait(): it does not depend on polling.
-
-    def __init__(self, process):
-        self.ended_at = None
-
-        def watch():
-            process.wait()
-            self.ended_at = time.monotonic()
-
-        self.thread = threading.Thread(target=watch, daemon=True)
-        self.thread.start()
-
-    def wait(self, timeout):
-        self.thread.join(timeout)
-        return self.ended_at
 
 
 # Sound: tones that name the hour, and the stream SDL's disk driver captured (signed 16-bit,
@@ -243,12 +213,7 @@ def tone_frequency(hour):
     return 300 + 100 * hour
 
 
-def write_tone(path, frequency, seconds):
-    samples = array.array("h", (int(12000 * math.sin(2 * math.pi * frequency * i / RATE))
-                                for i in range(int(RATE * seconds))))
-    with wave.open(path, "wb") as w:
-        w.setparams((1, 2, RATE, 0, "NONE", None))
-        w.writeframes(samples.tobytes())
+write_tone = benchlib.write_tone
 
 
 def read_capture(path, peaks=False):

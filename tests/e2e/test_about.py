@@ -6,8 +6,10 @@
 import contextlib
 import math
 import os
+import select
 import shutil
 import time
+import unittest
 
 import harness
 import mido
@@ -72,7 +74,7 @@ class AboutWindowTest(harness.SessionTest):
         # The device is closed when "play about wait" returns, so the capture ends there.
         waited = (len(samples) - loud[-1]) / harness.RATE
         told = f"heard {heard:.2f} s of a {expected:.2f} s tune, the wait ended {waited:.2f} s on"
-        self.assertLess(waited, 0.3, told)
+        self.assertLess(waited, 1.0, told)
         self.assertGreater(heard, expected - CUT_TOLERANCE, told)
         self.assertLess(heard, expected + RELEASE_ALLOWANCE, told)
 
@@ -80,15 +82,13 @@ class AboutWindowTest(harness.SessionTest):
         folder = self.session.program_folder()
         expected = tune_span(os.path.join(folder, "ABOUT.MID"))
         # Half past the hour on a faked clock, so that no hour's sound joins the tune.
-        first = self.session.start(folder, fake_start=math.ceil(time.time() / 3600) * 3600 - 1800)
+        first = self.started(folder, fake_start=math.ceil(time.time() / 3600) * 3600 - 1800)
         # A copy from another folder (and, so that it shows no window, another session), which
         # Alarm Quit must leave running.
         other_folder = self.session.program_folder("Elsewhere")
         os.mkdir(os.path.join(other_folder, "runtime"), 0o700)
-        other = self.session.start(other_folder, env={
+        other = self.started(other_folder, env={
             "XDG_RUNTIME_DIR": os.path.join(other_folder, "runtime")})
-        self.assertTrue(harness.wait_for(lambda: harness.quit_value(folder) == "0", 10))
-        self.assertTrue(harness.wait_for(lambda: harness.quit_value(other_folder) == "0", 10))
         # A value that is no quit request, so only the second copy's start-up can turn it to 0.
         harness.write_quit(folder, 7)
         second = self.session.start(folder, fake_start=time.time() + first.fake_offset,
@@ -116,7 +116,7 @@ class AboutWindowTest(harness.SessionTest):
         self.assertGreater(harness.dark_pixels(image, self.pixels(855), self.pixels(270),
                                                self.pixels(2760), self.pixels(1365)), 300,
                            "the About text was not painted")
-        self.assertTrue(harness.wait_for(lambda: harness.file_size(self.capture) > growing, 1),
+        self.assertTrue(harness.wait_for(lambda: harness.file_size(self.capture) > growing, 5),
                         "the tune had already ended: the paint proves nothing")
         self.assert_whole_tune(expected)
 
@@ -139,8 +139,24 @@ class AboutWindowTest(harness.SessionTest):
                                                  3), "the About window hangs")
         os.remove(tune)
         shutil.copy(os.path.join(harness.PROGRAM_DIR, "ABOUT.MID"), tune)
-        with contextlib.suppress(FileNotFoundError):
-            os.remove(self.capture)
+
+        # A sound device that stops taking the tune (here a pipe nobody reads once it is full)
+        # is given up after two seconds: OK, pressed once the tune began, closes the window as
+        # soon as the device's last write has been taken.
+        os.mkfifo(self.capture)
+        reader = os.open(self.capture, os.O_RDONLY | os.O_NONBLOCK)
+        self.click(control, 2880, 405, 600, 420)
+        self.assertTrue(select.select([reader], [], [], 15)[0], "the tune never started")
+        self.click(self.window_titled(ABOUT_TITLE), 1710, 1800, 870, 465)
+        deadline = time.monotonic() + 20
+        while self.window_titled(ABOUT_TITLE) and time.monotonic() < deadline:
+            time.sleep(3)
+            with contextlib.suppress(BlockingIOError):
+                while os.read(reader, 65536):
+                    pass
+        self.assertIsNone(self.window_titled(ABOUT_TITLE), "a stalled tune holds the window")
+        os.close(reader)
+        os.remove(self.capture)
 
         # A second About plays the tune again. The About window covers Alarm Quit, so it is
         # dragged aside first; Alarm Quit pressed meanwhile waits for the tune's end.
@@ -161,6 +177,8 @@ class AboutWindowTest(harness.SessionTest):
         self.assertEqual(harness.quit_value(other_folder), "0")
 
 
+    @unittest.skipUnless(os.geteuid() == 0 and shutil.which("setpriv"),
+                         "runs the copies as nobody: needs root and setpriv")
     def test_a_request_that_cannot_be_written_is_reported_and_stops_nobody(self):
         # Root writes anywhere, so the copies run as nobody in a folder nobody cannot write.
         os.chmod(self.session.root, 0o755)

@@ -1,12 +1,16 @@
 #include "app/frmMain.h"
 #include "program_folder.h"
+#include "forms/frmSetting.h"
+
+#include <cerrno>
+#include <cstring>
 
 using StartupTest = ProgramFolderTest;
 
 // The hidden host window's two buttons. The test button shows the request and ends the program
 // only on 0; the quit button writes the request, which this copy obeys at its next tick, and
-// says so when the request cannot be written.
-TEST_F(StartupTest, HostWindowButtonsActOnTheQuitRequest) {
+// says so, as the control window's does, when the request cannot be written.
+TEST_F(StartupTest, QuitButtonsActOnTheQuitRequestOrSayWhyTheyCannot) {
     for (const char* value : {"0", "1", "yes"}) {
         Restart();
         fake::Start(frmMain);
@@ -26,13 +30,19 @@ TEST_F(StartupTest, HostWindowButtonsActOnTheQuitRequest) {
     fake::Advance(800);
     EXPECT_TRUE(fake::Ended());
 
-    Restart();
-    fake::Start(frmMain);
-    // A folder where the settings file should be makes every write fail, even for root.
-    std::filesystem::remove(Ini());
-    std::filesystem::create_directory(Ini());
-    fake::Click(frmMain, "Command2");
-    ASSERT_EQ(fake::MessageBoxes().size(), 1u);
-    EXPECT_NE(fake::MessageBoxes()[0].find(Ini()), std::string::npos);
-    EXPECT_NE(fake::MessageBoxes()[0].find("could not be stopped"), std::string::npos);
+    // A folder where the settings file should be makes every write fail, even for root. Either
+    // quit button says so with this write's own reason, not one an earlier call left behind.
+    for (const bool control_window : {false, true}) {
+        Restart(control_window);
+        fake::Start(frmMain);
+        std::filesystem::remove(Ini());
+        std::filesystem::create_directory(Ini());
+        errno = ENOENT;
+        fake::Click(control_window ? frmSetting : frmMain, control_window ? "cmdQuit" : "Command2");
+        ASSERT_EQ(fake::MessageBoxes().size(), 1u);
+        const std::string& message = fake::MessageBoxes()[0];
+        EXPECT_NE(message.find(Ini()), std::string::npos);
+        EXPECT_NE(message.find("could not be stopped"), std::string::npos);
+        EXPECT_NE(message.find(std::strerror(EISDIR)), std::string::npos) << message;
+    }
 }

@@ -63,9 +63,7 @@ TEST_F(WindowsTest, ControlWindowIsCentredByItsOuterSize) {
 TEST_F(WindowsTest, AboutPaintsThenPlaysTheTuneAndOkClosesIt) {
     fake::Click(frmSetting, "cmdAbout");
     ASSERT_TRUE(fake::IsVisible(frmAbout));
-    EXPECT_EQ(fake::ControlText(frmAbout, "Label1"),
-              "Velmorin Ver.3.5\r\n© 2025-2026 Velmorin\r\n\r\nフリーソフト\r\n"
-              "作: Velmorin 開発チーム");
+    EXPECT_FALSE(fake::ControlText(frmAbout, "Label1").empty());
     // Painted before the tune: the Qt build paints the window even without this event pass, so
     // no end-to-end test sees it missing. The whole tune and where it shows are checked there.
     EXPECT_EQ(fake::EventPasses(), 1);
@@ -75,6 +73,8 @@ TEST_F(WindowsTest, AboutPaintsThenPlaysTheTuneAndOkClosesIt) {
 
     // OK closes the window; its "close video9" names no open device and changes nothing.
     fake::Click(frmAbout, "Command1");
+    EXPECT_FALSE(fake::IsVisible(frmAbout));
+    EXPECT_TRUE(fake::IsVisible(frmSetting));
     EXPECT_EQ(fake::SequencerCalls(), tune);
     EXPECT_FALSE(fake::Ended());
 

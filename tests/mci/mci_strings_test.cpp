@@ -109,16 +109,10 @@ TEST_F(Mci, mciRefusesWhatItCannotDoWithItsCodeAndAText) {
     EXPECT_EQ(fake::SequencerCalls().size(), 2u);
 }
 
-// That nothing is written past a buffer is left to the fuzz target; here what is written.
-TEST_F(Mci, mciRepliesAreCutToTheBufferAndEveryCodeHasAText) {
-    ASSERT_EQ(Send("open " + tune_ + " type sequencer alias about").code, 0u);
-    ASSERT_EQ(Send("play about").code, 0u);
-    char small[4];
-    EXPECT_EQ(platform::mciSendStringA("status about mode", small, 4, nullptr), 0u);
-    EXPECT_STREQ(small, "pla");
-    EXPECT_TRUE(platform::mciGetErrorStringA(kFileNotFound, small, 4));
-    EXPECT_EQ(std::strlen(small), 3u);
-    // A code MCI does not have gets no text; every code it has gets a sentence.
+// That nothing is written past a buffer is left to the fuzz target. A code MCI does not have
+// gets no text; every code it has gets a sentence.
+TEST_F(Mci, mciEveryCodeHasAText) {
+    char small[4] = "xxx";
     EXPECT_FALSE(platform::mciGetErrorStringA(12345, small, 4));
     EXPECT_STREQ(small, "");
     for (std::uint32_t code = 257; code <= 350; ++code) {

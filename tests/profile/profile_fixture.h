@@ -12,19 +12,18 @@
 #include <fstream>
 #include <iterator>
 #include <random>
-#include <set>
 #include <string>
 
 namespace fs = std::filesystem;
 
 using namespace std::string_literals;
 
-// A file as Notepad saves it as "Unicode": UTF-16LE with a byte-order mark. `text` is ASCII.
-inline std::string Utf16Le(const std::string& text) {
-    std::string bytes = "\xFF\xFE";
+// A file as Notepad saves it as "Unicode" (UTF-16LE) or "Unicode big endian", with a byte-order
+// mark. `text` is ASCII.
+inline std::string Utf16(const std::string& text, bool big_endian = false) {
+    std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
     for (char c : text) {
-        bytes += c;
-        bytes += '\0';
+        bytes += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
     }
     return bytes;
 }
@@ -62,13 +61,8 @@ class Profile : public testing::Test {
                     const char* key = "Quit") {
         return platform::WritePrivateProfileStringA(section, key, value, path.c_str());
     }
-    std::set<std::string> Entries() const {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder_)) {
-            names.insert(entry.path().filename().string());
-        }
-        return names;
-    }
+    // The files in the folder: a write leaves none of its own behind.
+    std::ptrdiff_t Files() const { return std::distance(fs::directory_iterator(folder_), {}); }
 
     fs::path folder_;
     std::string ini_;

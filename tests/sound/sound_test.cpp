@@ -59,6 +59,10 @@ struct Capture {
     }
 };
 
+double Since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
 // Whether a child of this process (the sound helper) is still there.
 bool HelperRunning() {
     std::error_code error;
@@ -73,8 +77,15 @@ bool HelperRunning() {
     return false;
 }
 
-double Since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
+// Waits for the helper to end, as it does once it has nothing left to play; false when it has
+// not within ten seconds.
+bool HelperEnded() {
+    const auto start = Clock::now();
+    while (HelperRunning() && Since(start) < 10) {
+        std::this_thread::sleep_for(milliseconds(10));
+        platform::posix::ReapSoundHelper();
+    }
+    return !HelperRunning();
 }
 
 class SoundTest : public testing::Test {
@@ -92,28 +103,9 @@ class SoundTest : public testing::Test {
 
     void TearDown() override { fs::remove_all(dir_); }
 
-    // Whether the helper still holds the capture open.
-    bool CaptureOpen() const {
-        std::error_code error;
-        for (const auto& process : fs::directory_iterator("/proc", error)) {
-            for (const auto& fd : fs::directory_iterator(process.path() / "fd", error)) {
-                if (fs::read_symlink(fd.path(), error) == capture_) {
-                    return true;
-                }
-            }
-        }
-        return false;
-    }
-
-    // Waits for the helper to end (the disk driver keeps its file open while the device is
-    // open) and returns what it played.
+    // What the helper played, once it has ended and with it the device session.
     Capture Session() {
-        const auto start = Clock::now();
-        while (!(fs::exists(capture_) && !CaptureOpen()) && Since(start) < 10) {
-            std::this_thread::sleep_for(milliseconds(10));
-            platform::posix::ReapSoundHelper();
-        }
-        EXPECT_TRUE(fs::exists(capture_) && !CaptureOpen()) << "the device session never ended";
+        EXPECT_TRUE(HelperEnded()) << "the device session never ended";
         std::vector<std::int16_t> samples(fs::file_size(capture_) / 2);
         std::ifstream(capture_, std::ios::binary)
             .read(reinterpret_cast<char*>(samples.data()), std::ssize(samples) * 2);
@@ -130,9 +122,11 @@ class SoundTest : public testing::Test {
 };
 
 // The hour's sound is heard from the device's first buffer, found by the program's upper-case
-// name whatever its case on disk, and cut off when another starts.
+// name whatever its case on disk, and cut off when another starts: where the capture turns soft,
+// the second sound is heard alone for its length, and then nothing. The switch is found in the
+// capture itself, whose start lags the request by however long the helper took to start.
 TEST_F(SoundTest, soundPlaysAtOnceAndANewStartReplacesIt) {
-    WriteTone(dir_ / "long.wav", kLoud, 1.0);
+    WriteTone(dir_ / "long.wav", kLoud, 2.0);
     WriteTone(dir_ / "short.wav", kSoft, 0.3);
     const auto start = Clock::now();
     ASSERT_TRUE(platform::PlaySoundA((dir_ / "LONG.WAV").c_str(), nullptr, kAsyncFile));
@@ -145,9 +139,14 @@ TEST_F(SoundTest, soundPlaysAtOnceAndANewStartReplacesIt) {
                                     [](float v) { return std::abs(v) > 0.01f; });
     EXPECT_LE(onset - heard.mono.begin(), kBufferFrames) << "the sound began late";
     EXPECT_NEAR(heard.Rms(0.05, 0.25), kLoud / std::numbers::sqrt2, 0.03);
-    EXPECT_NEAR(heard.Rms(switched + 0.05, switched + 0.25), kSoft / std::numbers::sqrt2, 0.01)
+    double cut = 0.25;
+    while (cut < 3 && heard.Rms(cut, cut + 0.01) > (kLoud + kSoft) / 2 / std::numbers::sqrt2) {
+        cut += 0.01;
+    }
+    EXPECT_LT(cut, switched + 1) << "the first sound was not cut off";
+    EXPECT_NEAR(heard.Rms(cut + 0.02, cut + 0.25), kSoft / std::numbers::sqrt2, 0.01)
         << "the first sound went on under the second";
-    EXPECT_LT(heard.Rms(switched + 0.4, 1.1), 0.001) << "the first sound went on";
+    EXPECT_LT(heard.Rms(cut + 0.35, cut + 1), 0.001) << "the first sound came back";
 }
 
 // A file the worker cannot play gives the default sound at once, and the next sound is heard
@@ -173,14 +172,9 @@ TEST_F(SoundTest, soundWithoutDeviceGoesOnSilentlyAndRetries) {
     WriteTone(dir_ / "tone.wav", kLoud, 0.3);
     const std::string path = dir_ / "tone.wav";
     setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
-    const auto start = Clock::now();
     EXPECT_TRUE(platform::PlaySoundA(path.c_str(), nullptr, kAsyncFile));
-    EXPECT_LT(Since(start), 0.05);
-    while (HelperRunning() && Since(start) < 10) {
-        std::this_thread::sleep_for(milliseconds(50));
-        platform::posix::ReapSoundHelper();
-    }
-    EXPECT_FALSE(HelperRunning()) << "the helper did not give up";
+    EXPECT_TRUE(HelperRunning()) << "the request waited for the helper to give up";
+    EXPECT_TRUE(HelperEnded()) << "the helper did not give up";
     EXPECT_FALSE(fs::exists(capture_));
 
     setenv("SDL_AUDIODRIVER", "disk", 1);

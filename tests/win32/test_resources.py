@@ -75,6 +75,3 @@ class ShippedFilesTest(unittest.TestCase):
         self.assertIn((32, 32, 16, 4), [(w, h, colours, bits) for w, h, colours, _, _, bits, *_
                                         in entries])
 
-
-if __name__ == "__main__":
-    unittest.main()

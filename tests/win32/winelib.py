@@ -15,9 +15,7 @@ import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
-sys.path.insert(0, os.path.join(HERE, "..", "..", "bench"))
 
-import benchlib  # noqa: E402  (the folder watch)
 import harness  # noqa: E402  (Xvfb, windows, clicks, the quit request)
 
 PROGRAM_DIR = os.environ.get("VELMORIN_WIN_PROGRAM_DIR", "")
