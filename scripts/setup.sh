@@ -6,9 +6,10 @@ set -euo pipefail
 packages=(
     # build
     cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libsdl2-mixer-dev libfluidsynth-dev
-    libgtest-dev
-    # run: the General MIDI soundfont for the About tune and a Japanese font for its text
-    timgm6mb-soundfont fonts-ipafont-gothic fontconfig
+    libgtest-dev libxcb1-dev
+    # run: the General MIDI soundfont for the About tune and a Japanese font for its text; the
+    # commands that read the desktop's do-not-disturb
+    timgm6mb-soundfont fonts-ipafont-gothic fontconfig dbus-bin libglib2.0-bin
 )
 for flag in "$@"; do
     case "$flag" in

@@ -25,6 +25,9 @@ struct Fake {
     float screen_width = 1024 * 15;
     float screen_height = 768 * 15;
     bool ended = false;
+    bool user_busy = false;
+    int busy_questions = 0;
+    int wave_volume = 100;
     int event_passes = 0;
     std::map<const platform::Form*, Window> windows;
     std::vector<Sound> sounds;
@@ -107,6 +110,14 @@ void SetScreen(float width, float height) {
     State().screen_height = height;
 }
 
+void SetUserBusy(bool busy) {
+    State().user_busy = busy;
+}
+
+int BusyQuestions() {
+    return State().busy_questions;
+}
+
 void AdvanceClockOnRead(int milliseconds) {
     State().step_on_read_ms = milliseconds;
 }
@@ -175,7 +186,8 @@ void RecordSound(const char* path, std::uint32_t flags) {
     State().sounds.push_back({{ms / 3600000, ms / 60000 % 60, ms / 1000 % 60},
                               ms % 1000,
                               path != nullptr ? path : "",
-                              flags});
+                              flags,
+                              State().wave_volume});
 }
 
 } // namespace fake
@@ -257,6 +269,15 @@ TimeOfDay Now() {
 
 void End() {
     throw fake::ProcessEnded{};
+}
+
+void SetWaveVolume(int percent) {
+    fake::State().wave_volume = percent;
+}
+
+bool UserIsBusy() {
+    ++fake::State().busy_questions;
+    return fake::State().user_busy;
 }
 
 } // namespace platform

@@ -5,6 +5,7 @@
 
 #include "platform/platform.h"
 #include "platform/portable/posix_path.h"
+#include "platform/portable/sample_volume.h"
 #include "platform/portable/sdl_audio.h"
 #include "platform/portable/wave_file.h"
 
@@ -135,6 +136,7 @@ struct Request {
     bool stop = false;
     std::string path;
     bool no_default = false;
+    int volume = 100;
 };
 
 struct Sound {
@@ -142,6 +144,7 @@ struct Sound {
     std::condition_variable wake;
     std::optional<Request> pending; // only the newest request counts: it replaces older ones
     bool quitting = false;
+    int volume = 100; // for the requests that follow
     std::chrono::milliseconds grace = GraceFromEnvironment();
 
     // From here on, touched by the worker thread only.
@@ -218,6 +221,12 @@ struct Sound {
             }
             next = Mix_LoadWAV_RW(
                 SDL_RWFromConstMem(alert_wave.data(), static_cast<int>(alert_wave.size())), 1);
+        }
+        // The chunk is in the device's format by now; scaling it leaves the mixer's and the
+        // system's volume alone.
+        Uint16 format = 0;
+        if (next != nullptr && Mix_QuerySpec(nullptr, &format, nullptr) != 0) {
+            ScaleSamples(next->abuf, next->alen, format == AUDIO_S16LSB ? 16 : 0, request.volume);
         }
         if (next == nullptr || Mix_PlayChannel(kChannel, next, 0) < 0) {
             Mix_FreeChunk(next);
@@ -315,10 +324,17 @@ bool PlaySoundA(const char* sound, void* /*module*/, std::uint32_t flags) {
     Sound& state = TheSound();
     {
         std::lock_guard guard(state.lock);
+        request.volume = state.volume;
         state.pending = std::move(request);
     }
     state.wake.notify_one();
     return true;
+}
+
+void SetWaveVolume(int percent) {
+    Sound& state = TheSound();
+    std::lock_guard guard(state.lock);
+    state.volume = std::clamp(percent, 0, 100);
 }
 
 } // namespace platform

@@ -55,6 +55,8 @@ struct Backend {
     std::map<const Form*, std::unique_ptr<FormWindow>> loaded;
     HANDLE running_copy = nullptr;
     bool another_copy_running = false;
+    int wave_volume = 100;
+    std::vector<std::uint8_t> playing_wave; // the scaled sound PlaySoundW may still be reading
 };
 
 Backend& State();
@@ -71,6 +73,9 @@ std::uint32_t CopyOut(std::string_view text, char* buffer, std::uint32_t size);
 // the ANSI code page, so a folder like "Zoë 時報" opens nothing there; Windows itself needs no
 // help but is served the same file either way.
 std::wstring MultimediaPath(const std::wstring& path);
+// Plays the WAV file at State().wave_volume from a scaled copy in memory; false, having played
+// nothing, when the file cannot be read or its samples cannot be scaled.
+bool PlayScaledWave(const std::wstring& path, std::uint32_t flags);
 
 const wchar_t* WindowClassName();
 LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
