@@ -2,6 +2,7 @@
 #include "chime/Timer1.h"
 #include "program_folder.h"
 
+#include <algorithm>
 #include <cstdio>
 
 using ChimeTest = ProgramFolderTest;
@@ -81,4 +82,82 @@ TEST_F(ChimeTest, OnlyANumberEqualToOneIsAQuitRequest) {
         EXPECT_EQ(fake::Ended(), quits) << '"' << value << '"';
         EXPECT_EQ(fake::Sounds().size(), quits ? 0u : 1u) << '"' << value << '"';
     }
+}
+
+// A day under each [Chime] section: the hours heard ('x', both chimes; '.' silent, from 0
+// o'clock) and their volume. A value that cannot be read gets its key's default, and the quit
+// request is obeyed whatever the section holds.
+TEST_F(ChimeTest, ChimeSettingsChooseTheHoursHeardAndTheirVolume) {
+    const std::string all(24, 'x');
+    const struct {
+        std::string chime;
+        bool busy;
+        std::string heard;
+        int volume;
+    } table[] = {
+        {"", true, all, 100},
+        {"Quiet=22-7", false, ".......xxxxxxxxxxxxxxx..", 100},
+        {"Quiet=0-6, 12 ,22-23\r\nVolume=40", false, "......xxxxxx.xxxxxxxxx.x", 40},
+        {"Quiet=5-5", false, std::string(24, '.'), 100},
+        {"Busy=1\r\nVolume=0", false, all, 0},
+        {"Busy=1", true, std::string(24, '.'), 100},
+        {"Busy=0\r\nVolume= 100 ", true, all, 100},
+        {"Quiet=banana\r\nBusy=yes\r\nVolume=300", true, all, 100},
+        {"Quiet=25\r\nVolume=-1", false, all, 100},
+        {"Quiet=3-\r\nVolume=40.5", false, all, 100},
+        {"Quiet=1,,2\r\nVolume=banana", false, all, 100},
+        // Only the first 255 bytes would arrive, and they hold the valid "3".
+        {"Quiet=3" + std::string(300, ' ') + "x", false, all, 100},
+    };
+    for (const auto& [chime, busy, heard, volume] : table) {
+        Restart();
+        WriteIni("0", chime);
+        fake::SetUserBusy(busy);
+        fake::Start(frmMain);
+        for (int hour = 0; hour < 24; ++hour) {
+            fake::SetClock((hour + 23) % 24, 59, 59);
+            fake::Advance(11000);
+        }
+        std::string got(24, '.');
+        for (const fake::Sound& sound : fake::Sounds()) {
+            got[static_cast<std::size_t>(sound.at.hour)] = 'x';
+            EXPECT_EQ(sound.volume, volume) << chime;
+        }
+        EXPECT_EQ(got, heard) << chime;
+        EXPECT_EQ(fake::Sounds().size(),
+                  2 * static_cast<std::size_t>(std::ranges::count(heard, 'x')))
+            << chime;
+        WriteIni("1", chime);
+        fake::Advance(800);
+        EXPECT_TRUE(fake::Ended()) << chime;
+    }
+}
+
+// The first chime of an hour decides for both: the desktop is asked once, and a busy spell that
+// begins or ends between hh:00:00 and hh:00:08 changes nothing. Without a tick at hh:00:00,
+// hh:00:08 decides. An edit of the section counts from the next hour.
+TEST_F(ChimeTest, AnHourIsHeardOrSkippedWhole) {
+    WriteIni("0", "Busy=1");
+    fake::Start(frmMain);
+    const std::pair<bool, bool> busy_at_0_and_4[] = {{true, false}, {false, true}};
+    for (const auto& [at_0, at_4] : busy_at_0_and_4) {
+        fake::SetUserBusy(at_0);
+        fake::SetClock(14, 59, 59);
+        fake::Advance(5000);
+        fake::SetUserBusy(at_4);
+        fake::Advance(6000);
+        EXPECT_EQ(fake::Sounds().size(), at_0 ? 0u : 2u);
+    }
+    for (int hour : {16, 17}) {
+        fake::SetUserBusy(hour == 16);
+        fake::SetClock(hour - 1, 59, 59, 900);
+        fake::Block(1200);
+        fake::Advance(9000);
+        EXPECT_EQ(fake::Sounds().size(), hour == 16 ? 2u : 3u);
+    }
+    EXPECT_EQ(fake::BusyQuestions(), 4);
+    WriteIni("0", "Quiet=18");
+    fake::SetClock(17, 59, 59);
+    fake::Advance(11000);
+    EXPECT_EQ(fake::Sounds().size(), 3u);
 }
