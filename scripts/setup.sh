@@ -16,6 +16,8 @@ for flag in "$@"; do
     --test)
         packages+=(xvfb xauth xdotool x11-utils faketime imagemagick sox python3 python3-mido
                    desktop-file-utils
+                   # a private session bus with a notification server, GNOME's settings schemas
+                   dbus-daemon python3-gi gsettings-desktop-schemas
                    # the sanitizer build and the fuzz targets: libFuzzer comes with Clang
                    clang libclang-rt-14-dev)
         ;;

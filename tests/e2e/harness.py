@@ -10,6 +10,7 @@ import re
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -19,6 +20,7 @@ import wave
 PROGRAM_DIR = os.environ.get("VELMORIN_PROGRAM_DIR", "")
 FAKETIME_LIB = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
 RATE = 44100
+TONE_LEVEL = 12000  # the peak of the test tones
 
 
 def die_with_test():
@@ -104,6 +106,18 @@ class Session:
         self.copies.append(process)
         return process
 
+    def full_screen_window(self):
+        # A client's window that a window manager has made full-screen; its id.
+        self.copies.append(subprocess.Popen(
+            ["xmessage", "-name", "velmorin-full-screen", "full screen"],
+            env={**os.environ, "DISPLAY": self.display.name}, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, preexec_fn=die_with_test))
+        found = wait_for(lambda: _x(self.display, "xdotool", "search", "--classname",
+                                    "velmorin-full-screen").stdout.split(), 10)
+        _x(self.display, "xprop", "-id", found[0], "-f", "_NET_WM_STATE", "32a", "-set",
+           "_NET_WM_STATE", "_NET_WM_STATE_FULLSCREEN")
+        return found[0]
+
     def close(self):
         for process in self.copies:
             process.kill()
@@ -127,6 +141,53 @@ class SessionTest(unittest.TestCase):
     def setUp(self):
         self.session = Session(self.display)
         self.addCleanup(self.session.close)
+
+
+NOTIFICATION_SERVER = r"""
+import sys
+from gi.repository import Gio, GLib
+XML = ('<node><interface name="org.freedesktop.Notifications">'
+       '<property name="Inhibited" type="b" access="read"/></interface></node>')
+def inhibited(*_):
+    with open(sys.argv[1]) as f:
+        return GLib.Variant("b", f.read() == "1")
+def register(connection, _):
+    connection.register_object("/org/freedesktop/Notifications",
+                               Gio.DBusNodeInfo.new_for_xml(XML).interfaces[0], None, inhibited,
+                               None)
+Gio.bus_own_name(Gio.BusType.SESSION, "org.freedesktop.Notifications", 0, register,
+                 lambda *_: print("ready", flush=True), None)
+GLib.MainLoop().run()
+"""
+
+
+class NotificationServer:
+    # A private session bus with a notification server on it, whose do-not-disturb (the
+    # Inhibited property) the test switches.
+
+    def __init__(self, folder):
+        self.state = os.path.join(folder, "inhibited")
+        self.inhibit(False)
+        self.bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                                    preexec_fn=die_with_test)
+        self.address = self.bus.stdout.readline().strip()
+        self.server = subprocess.Popen(
+            [sys.executable, "-c", NOTIFICATION_SERVER, self.state], stdout=subprocess.PIPE,
+            env={**os.environ, "DBUS_SESSION_BUS_ADDRESS": self.address}, text=True,
+            preexec_fn=die_with_test)
+        if self.server.stdout.readline().strip() != "ready":
+            self.close()
+            raise RuntimeError("no notification server (are dbus-daemon and python3-gi there?)")
+
+    def inhibit(self, on):
+        with open(self.state, "w") as f:
+            f.write("1" if on else "0")
+
+    def close(self):
+        for process in (self.server, self.bus):
+            process.kill()
+            process.communicate()
 
 
 class SteppedClock:
@@ -240,7 +301,7 @@ def tone_frequency(hour):
 
 
 def write_tone(path, frequency, seconds):
-    samples = array.array("h", (int(12000 * math.sin(2 * math.pi * frequency * i / RATE))
+    samples = array.array("h", (int(TONE_LEVEL * math.sin(2 * math.pi * frequency * i / RATE))
                                 for i in range(int(RATE * seconds))))
     with wave.open(path, "wb") as w:
         w.setparams((1, 2, RATE, 0, "NONE", None))
@@ -339,6 +400,15 @@ def click(display, window, x, y):
 def press_key(display, window, key):
     # With no window manager the keyboard follows the pointer.
     _x(display, "xdotool", "mousemove", "--window", str(window), "5", "5", "key", key)
+
+
+def set_active_window(display, window):
+    # The root's _NET_ACTIVE_WINDOW as a window manager sets it; None: no window is active.
+    if window is None:
+        _x(display, "xprop", "-root", "-remove", "_NET_ACTIVE_WINDOW")
+    else:
+        _x(display, "xprop", "-root", "-f", "_NET_ACTIVE_WINDOW", "32x", "-set",
+           "_NET_ACTIVE_WINDOW", window)
 
 
 def move_window(display, window, x, y):

@@ -1,11 +1,13 @@
 # The hour's sound captured from the audio device, while the wall clock jumps under it and
 # while the files it plays are no files: the real program with its clock stepped back and forth
-# by libfaketime during the run, and stopped and continued across a full hour. Ticks are seen
-# from outside: every tick opens the settings file to poll the quit request.
+# by libfaketime during the run, and stopped and continued across a full hour; and the hours a
+# busy desktop silences, and the volume asked in the settings file. Ticks are seen from outside:
+# every tick opens the settings file to poll the quit request.
 
 import math
 import os
 import signal
+import subprocess
 import sys
 import time
 
@@ -150,4 +152,44 @@ class ClockStepTest(harness.SessionTest):
         time.sleep(3)
         process.send_signal(signal.SIGCONT)
         self.assert_ticks_resume(watch, clock, time.time(), "stopped across hh:00:00")
+        self.assert_quit_obeyed(folder, process)
+
+    def test_a_busy_desktop_silences_its_hour_and_the_volume_is_the_one_asked(self):
+        # Busy=1 and Volume=25: a full-screen active window, the notification server's
+        # do-not-disturb and GNOME's banners switched off each silence their hour; the hour after
+        # is heard at a quarter of its level. Busy hours are left at hh:00:03 (the logic tests
+        # show that hh:00:08 keeps the decision of hh:00:00).
+        folder = self.session.program_folder(tones=True, tone_seconds=0.5)
+        with open(harness.settings_path(folder), "w") as f:
+            f.write("[Chime]\nBusy=1\nVolume=25\n")
+        server = harness.NotificationServer(self.session.root)
+        self.addCleanup(server.close)
+        window = self.session.full_screen_window()
+        gnome = {"PATH": os.environ["PATH"], "HOME": self.session.root,
+                 "GSETTINGS_BACKEND": "keyfile"}
+        capture = os.path.join(self.session.root, "capture.raw")
+        today = math.floor(time.time() / DAY) * DAY
+        clock = harness.SteppedClock(self.session.root, round(today + 15 * 3600 - 5 - time.time()))
+        process, _ = self.start(folder, clock, capture=capture, env={
+            "DBUS_SESSION_BUS_ADDRESS": server.address, "GSETTINGS_BACKEND": "keyfile"})
+        for hour, busy in ((15, "window"), (16, "inhibited"), (17, "banners"), (18, None)):
+            harness.set_active_window(self.display, window if busy == "window" else None)
+            server.inhibit(busy == "inhibited")
+            subprocess.run(["gsettings", "set", "org.gnome.desktop.notifications", "show-banners",
+                            str(busy != "banners").lower()], env=gnome, check=True)
+            top = today + hour * 3600
+            clock.set(clock.offset + round(top - 2 - (time.time() + clock.offset)))
+            while time.time() + clock.offset < top + (3 if busy else 9.5):
+                time.sleep(0.05)
+            # The audio device, and with it the capture, is opened only to play.
+            self.assertEqual(os.path.exists(capture), not busy, f"{hour}:00, busy: {busy}")
+        samples = harness.read_capture(capture)
+        spans = harness.sound_spans(samples)
+        self.assertEqual(len(spans), 2, "the free hour was not heard twice")
+        for start, end in spans:
+            self.assertAlmostEqual(max(map(abs, samples[start:end])), harness.TONE_LEVEL / 4,
+                                   delta=60)
+        candidates = [harness.tone_frequency(h) for h in range(12)]
+        self.assertEqual(harness.dominant_frequency(samples, spans[0][0], candidates),
+                         harness.tone_frequency(6))
         self.assert_quit_obeyed(folder, process)
