@@ -24,9 +24,11 @@ for flag in "$@"; do
     --windows)
         # The Windows build (cross compiler, icon and bitmap tools, CPack's zip, NSIS for the
         # installer) and its tests under wine (locales for the non-ASCII folder cases, pefile for
-        # the version block, the IPA proportional gothic standing in for the About text's face).
+        # the version block, the IPA proportional gothic standing in for the About text's face, a
+        # sound server whose null sink captures what wine plays).
         packages+=(g++-mingw-w64-x86-64-posix icoutils imagemagick zip nsis wine wine64 locales
-                   python3 python3-pefile xvfb xauth x11-utils faketime fonts-ipafont-gothic)
+                   python3 python3-pefile xvfb xauth x11-utils faketime fonts-ipafont-gothic
+                   pulseaudio pulseaudio-utils)
         ;;
     esac
 done

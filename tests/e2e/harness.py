@@ -190,6 +190,37 @@ class NotificationServer:
             process.communicate()
 
 
+class SoundServer:
+    # A PulseAudio server with a null sink whose monitor is recorded from the start, in the
+    # capture's format: what a client given `env` plays (wine picks it up) lands in `capture`.
+
+    def __init__(self, folder):
+        runtime = os.path.join(folder, "pulse")
+        os.mkdir(runtime, 0o700)
+        self.env = {"PULSE_SERVER": f"unix:{runtime}/pulse/native"}
+        self.server = subprocess.Popen(
+            ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+             "-L", "module-native-protocol-unix auth-anonymous=1",
+             "-L", f"module-null-sink sink_name=capture rate={RATE} channels=2"],
+            env={**os.environ, "XDG_RUNTIME_DIR": runtime, "HOME": runtime, **self.env},
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_test)
+        if not wait_for(lambda: _run(["pactl", "info"], self.env).returncode == 0, 10):
+            self.close()
+            raise RuntimeError("no sound server (are pulseaudio and pulseaudio-utils there?)")
+        self.capture = os.path.join(folder, "sink.raw")
+        with open(self.capture, "wb") as f:
+            self.recorder = subprocess.Popen(
+                ["parec", "-d", "capture.monitor", "--raw", "--format=s16le", f"--rate={RATE}",
+                 "--channels=2", "--latency-msec=20"],
+                env={**os.environ, **self.env}, stdout=f, preexec_fn=die_with_test)
+
+    def close(self):
+        for process in (getattr(self, "recorder", None), self.server):
+            if process is not None:
+                process.kill()
+                process.wait()
+
+
 class SteppedClock:
     # A clock file for libfaketime: the program's wall clock is real time plus `offset` seconds,
     # and writing a new offset steps it while the program runs, as NTP or a user would.
@@ -300,12 +331,14 @@ def tone_frequency(hour):
     return 300 + 100 * hour
 
 
-def write_tone(path, frequency, seconds):
-    samples = array.array("h", (int(TONE_LEVEL * math.sin(2 * math.pi * frequency * i / RATE))
-                                for i in range(int(RATE * seconds))))
+def write_tone(path, frequency, seconds, width=2):
+    # 16-bit samples, or with width 1 the unsigned 8-bit ones of old WAV files.
+    levels = [TONE_LEVEL * math.sin(2 * math.pi * frequency * i / RATE)
+              for i in range(int(RATE * seconds))]
     with wave.open(path, "wb") as w:
-        w.setparams((1, 2, RATE, 0, "NONE", None))
-        w.writeframes(samples.tobytes())
+        w.setparams((1, width, RATE, 0, "NONE", None))
+        w.writeframes(bytes(128 + int(x / 256) for x in levels) if width == 1
+                      else array.array("h", map(int, levels)).tobytes())
 
 
 def read_capture(path, peaks=False):
@@ -358,9 +391,12 @@ def wait_until_still(path, quiet=1.0, timeout=60):
 
 # Windows, seen and driven through the X server as a user would.
 
+def _run(command, env):
+    return subprocess.run(command, capture_output=True, text=True, env={**os.environ, **env})
+
+
 def _x(display, *command):
-    return subprocess.run(list(command), capture_output=True, text=True,
-                          env={**os.environ, "DISPLAY": display.name})
+    return _run(list(command), {"DISPLAY": display.name})
 
 
 def windows_of(display, process, visible=True):

@@ -80,6 +80,33 @@ class WineTest(unittest.TestCase):
                                 "Quit=1 did not end the copy within a tick")
                 self.assertEqual(copy.returncode, 0)
 
+    def test_a_quiet_hour_is_silent_and_the_next_ones_play_at_the_volume_asked(self):
+        # Quiet=15 and Volume=25: 15:00 is silent, and 16:00 and 17:00 play their 8-bit and
+        # 16-bit tones at a quarter of their level, as the sound server hears them.
+        sink = harness.SoundServer(self.session.root)
+        self.addCleanup(sink.close)
+        folder = self.session.program_folder()
+        for hour, width in ((3, 2), (4, 1), (5, 2)):
+            harness.write_tone(os.path.join(folder, f"{hour:02}.WAV"),
+                               harness.tone_frequency(hour), 0.5, width)
+        with open(harness.settings_path(folder), "w") as f:
+            f.write("[Chime]\r\nQuiet=15\r\nVolume=25\r\n")
+        clock = harness.SteppedClock(self.session.root, offset_to(30)[0])
+        self.session.start(folder, env={**clock.env, **sink.env})
+        self.assertTrue(harness.wait_for(lambda: harness.quit_value(folder) == "0", 20))
+        for hour in range(3):
+            # From two seconds before 15, 16 and 17 o'clock to just after their first chime.
+            clock.set(offset_to(2 - 3600 * hour)[0])
+            time.sleep(4.5)
+        samples = harness.read_capture(sink.capture)
+        spans = harness.sound_spans(samples)
+        tones = [harness.tone_frequency(hour) for hour in (3, 4, 5)]
+        self.assertEqual([harness.dominant_frequency(samples, s, tones) for s, _ in spans],
+                         tones[1:])
+        for start, end in spans:
+            self.assertAlmostEqual(max(map(abs, samples[start:end])), harness.TONE_LEVEL / 4,
+                                   delta=harness.TONE_LEVEL / 20)
+
     def test_second_copy_control_window_at_96_and_144_dpi_about_and_alarm_quit(self):
         for dpi in (96, 144):
             # The screen's DPI as the Display control panel sets it.
