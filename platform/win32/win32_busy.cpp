@@ -1,5 +1,5 @@
 // Busy as Windows tells programs that would otherwise show a notification: a presentation, a
-// full-screen or Direct3D full-screen program, or quiet time (Focus assist).
+// full-screen or Direct3D full-screen program, or quiet time.
 
 #include "platform/win32/win32_backend.h"
 
