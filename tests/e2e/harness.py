@@ -108,10 +108,8 @@ class Session:
 
     def full_screen_window(self):
         # A client's window that a window manager has made full-screen; its id.
-        self.copies.append(subprocess.Popen(
-            ["xmessage", "-name", "velmorin-full-screen", "full screen"],
-            env={**os.environ, "DISPLAY": self.display.name}, stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL, preexec_fn=die_with_test))
+        self.copies.append(helper(["xmessage", "-name", "velmorin-full-screen", "full screen"],
+                                  {"DISPLAY": self.display.name}))
         found = wait_for(lambda: _x(self.display, "xdotool", "search", "--classname",
                                     "velmorin-full-screen").stdout.split(), 10)
         _x(self.display, "xprop", "-id", found[0], "-f", "_NET_WM_STATE", "32a", "-set",
@@ -119,9 +117,7 @@ class Session:
         return found[0]
 
     def close(self):
-        for process in self.copies:
-            process.kill()
-            process.communicate()
+        stop(*self.copies)
         # Anything still running from this session's folders was started by a test here.
         for pid in processes_under(self.root):
             with contextlib.suppress(ProcessLookupError):
@@ -168,14 +164,11 @@ class NotificationServer:
     def __init__(self, folder):
         self.state = os.path.join(folder, "inhibited")
         self.inhibit(False)
-        self.bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
-                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
-                                    preexec_fn=die_with_test)
+        self.bus = helper(["dbus-daemon", "--session", "--nofork", "--print-address"],
+                          stdout=subprocess.PIPE)
         self.address = self.bus.stdout.readline().strip()
-        self.server = subprocess.Popen(
-            [sys.executable, "-c", NOTIFICATION_SERVER, self.state], stdout=subprocess.PIPE,
-            env={**os.environ, "DBUS_SESSION_BUS_ADDRESS": self.address}, text=True,
-            preexec_fn=die_with_test)
+        self.server = helper([sys.executable, "-c", NOTIFICATION_SERVER, self.state],
+                             {"DBUS_SESSION_BUS_ADDRESS": self.address}, subprocess.PIPE)
         if self.server.stdout.readline().strip() != "ready":
             self.close()
             raise RuntimeError("no notification server (are dbus-daemon and python3-gi there?)")
@@ -185,9 +178,7 @@ class NotificationServer:
             f.write("1" if on else "0")
 
     def close(self):
-        for process in (self.server, self.bus):
-            process.kill()
-            process.communicate()
+        stop(self.server, self.bus)
 
 
 class SoundServer:
@@ -198,27 +189,21 @@ class SoundServer:
         runtime = os.path.join(folder, "pulse")
         os.mkdir(runtime, 0o700)
         self.env = {"PULSE_SERVER": f"unix:{runtime}/pulse/native"}
-        self.server = subprocess.Popen(
-            ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-             "-L", "module-native-protocol-unix auth-anonymous=1",
-             "-L", f"module-null-sink sink_name=capture rate={RATE} channels=2"],
-            env={**os.environ, "XDG_RUNTIME_DIR": runtime, "HOME": runtime, **self.env},
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_test)
+        self.server = helper(["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+                              "-L", "module-native-protocol-unix auth-anonymous=1",
+                              "-L", f"module-null-sink sink_name=capture rate={RATE} channels=2"],
+                             {"XDG_RUNTIME_DIR": runtime, "HOME": runtime})
         if not wait_for(lambda: _run(["pactl", "info"], self.env).returncode == 0, 10):
-            self.close()
+            stop(self.server)
             raise RuntimeError("no sound server (are pulseaudio and pulseaudio-utils there?)")
         self.capture = os.path.join(folder, "sink.raw")
         with open(self.capture, "wb") as f:
-            self.recorder = subprocess.Popen(
-                ["parec", "-d", "capture.monitor", "--raw", "--format=s16le", f"--rate={RATE}",
-                 "--channels=2", "--latency-msec=20"],
-                env={**os.environ, **self.env}, stdout=f, preexec_fn=die_with_test)
+            self.recorder = helper(["parec", "-d", "capture.monitor", "--raw", "--format=s16le",
+                                    f"--rate={RATE}", "--channels=2", "--latency-msec=20"],
+                                   self.env, f)
 
     def close(self):
-        for process in (getattr(self, "recorder", None), self.server):
-            if process is not None:
-                process.kill()
-                process.wait()
+        stop(self.recorder, self.server)
 
 
 class SteppedClock:
@@ -237,6 +222,18 @@ class SteppedClock:
         os.replace(self.path + ".new", self.path)
         self.offset = offset
         return time.time()
+
+
+def helper(command, env=None, stdout=subprocess.DEVNULL):
+    # A process the test runs beside the program; it dies with the test.
+    return subprocess.Popen(command, env={**os.environ, **(env or {})}, stdout=stdout,
+                            stderr=subprocess.DEVNULL, text=True, preexec_fn=die_with_test)
+
+
+def stop(*processes):
+    for process in processes:
+        process.kill()
+        process.communicate()
 
 
 def make_hostile(path, kind):
@@ -440,11 +437,9 @@ def press_key(display, window, key):
 
 def set_active_window(display, window):
     # The root's _NET_ACTIVE_WINDOW as a window manager sets it; None: no window is active.
-    if window is None:
-        _x(display, "xprop", "-root", "-remove", "_NET_ACTIVE_WINDOW")
-    else:
-        _x(display, "xprop", "-root", "-f", "_NET_ACTIVE_WINDOW", "32x", "-set",
-           "_NET_ACTIVE_WINDOW", window)
+    atom = "_NET_ACTIVE_WINDOW"
+    _x(display, "xprop", "-root", *(["-remove", atom] if window is None
+                                    else ["-f", atom, "32x", "-set", atom, window]))
 
 
 def move_window(display, window, x, y):
