@@ -165,18 +165,18 @@ class ClockStepTest(harness.SessionTest):
         server = harness.NotificationServer(self.session.root)
         self.addCleanup(server.close)
         window = self.session.full_screen_window()
-        gnome = {"PATH": os.environ["PATH"], "HOME": self.session.root,
-                 "GSETTINGS_BACKEND": "keyfile"}
+        gnome = {"XDG_CONFIG_HOME": self.session.root, "GSETTINGS_BACKEND": "keyfile"}
         capture = os.path.join(self.session.root, "capture.raw")
         today = math.floor(time.time() / DAY) * DAY
         clock = harness.SteppedClock(self.session.root, round(today + 15 * 3600 - 5 - time.time()))
-        process, _ = self.start(folder, clock, capture=capture, env={
-            "DBUS_SESSION_BUS_ADDRESS": server.address, "GSETTINGS_BACKEND": "keyfile"})
+        process, _ = self.start(folder, clock, capture=capture,
+                                env={"DBUS_SESSION_BUS_ADDRESS": server.address, **gnome})
         for hour, busy in ((15, "window"), (16, "inhibited"), (17, "banners"), (18, None)):
             harness.set_active_window(self.display, window if busy == "window" else None)
             server.inhibit(busy == "inhibited")
+            banners = "true" if busy != "banners" else "false"
             subprocess.run(["gsettings", "set", "org.gnome.desktop.notifications", "show-banners",
-                            str(busy != "banners").lower()], env=gnome, check=True)
+                            banners], env={**os.environ, **gnome}, check=True)
             top = today + hour * 3600
             clock.set(clock.offset + round(top - 2 - (time.time() + clock.offset)))
             while time.time() + clock.offset < top + (3 if busy else 9.5):
@@ -189,7 +189,6 @@ class ClockStepTest(harness.SessionTest):
         for start, end in spans:
             self.assertAlmostEqual(max(map(abs, samples[start:end])), harness.TONE_LEVEL / 4,
                                    delta=60)
-        candidates = [harness.tone_frequency(h) for h in range(12)]
-        self.assertEqual(harness.dominant_frequency(samples, spans[0][0], candidates),
-                         harness.tone_frequency(6))
+        tones = [harness.tone_frequency(h) for h in range(12)]
+        self.assertEqual(harness.dominant_frequency(samples, spans[0][0], tones), tones[6])
         self.assert_quit_obeyed(folder, process)
