@@ -108,10 +108,13 @@ class Session:
 
     def full_screen_window(self):
         # A client's window that a window manager has made full-screen; its id.
-        self.copies.append(helper(["xmessage", "-name", "velmorin-full-screen", "full screen"],
-                                  {"DISPLAY": self.display.name}))
-        found = wait_for(lambda: _x(self.display, "xdotool", "search", "--classname",
-                                    "velmorin-full-screen").stdout.split(), 10)
+        with open(os.path.join(self.root, "xmessage.log"), "w+") as errors:
+            self.copies.append(helper(["xmessage", "-name", "velmorin-full-screen", "full"],
+                                      {"DISPLAY": self.display.name}, stderr=errors))
+            found = wait_for(lambda: _x(self.display, "xdotool", "search", "--classname",
+                                        "velmorin-full-screen").stdout.split(), 20)
+            if not found:
+                raise RuntimeError(f"xmessage showed no window: {read_text(errors.name)!r}")
         _x(self.display, "xprop", "-id", found[0], "-f", "_NET_WM_STATE", "32a", "-set",
            "_NET_WM_STATE", "_NET_WM_STATE_FULLSCREEN")
         return found[0]
@@ -224,10 +227,10 @@ class SteppedClock:
         return time.time()
 
 
-def helper(command, env=None, stdout=subprocess.DEVNULL):
+def helper(command, env=None, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL):
     # A process the test runs beside the program; it dies with the test.
     return subprocess.Popen(command, env={**os.environ, **(env or {})}, stdout=stdout,
-                            stderr=subprocess.DEVNULL, text=True, preexec_fn=die_with_test)
+                            stderr=stderr, text=True, preexec_fn=die_with_test)
 
 
 def stop(*processes):
