@@ -367,6 +367,12 @@ def sound_spans(samples, threshold=2000, gap=0.1, block=64):
     return [tuple(span) for span in spans]
 
 
+def level(samples, span):
+    # The peak of the middle half of a sound: wine's 8-bit playback may end in a full-scale click.
+    start, end = span
+    return max(map(abs, samples[start + (end - start) // 4:end - (end - start) // 4]))
+
+
 def dominant_frequency(samples, start, candidates, seconds=0.2):
     # Goertzel: the power of one frequency, in a window just after `start`.
     length = int(RATE * seconds)

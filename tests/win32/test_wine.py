@@ -83,7 +83,7 @@ class WineTest(unittest.TestCase):
     def test_a_quiet_hour_is_silent_and_the_next_ones_play_at_the_volume_asked(self):
         # Quiet=15 and Volume=25: 15:00 is silent, and 16:00 and 17:00 play their 8-bit and
         # 16-bit tones at a quarter of their level, as the sound server hears them. Busy=1 asks
-        # the shell, which under wine never reports the user busy.
+        # the shell, which does not report this wine session busy.
         sink = harness.SoundServer(self.session.root)
         self.addCleanup(sink.close)
         folder = self.session.program_folder()
@@ -104,8 +104,8 @@ class WineTest(unittest.TestCase):
         tones = [harness.tone_frequency(hour) for hour in (3, 4, 5)]
         self.assertEqual([harness.dominant_frequency(samples, s, tones) for s, _ in spans],
                          tones[1:])
-        for start, end in spans:
-            self.assertAlmostEqual(max(map(abs, samples[start:end])), harness.TONE_LEVEL / 4,
+        for span in spans:
+            self.assertAlmostEqual(harness.level(samples, span), harness.TONE_LEVEL / 4,
                                    delta=harness.TONE_LEVEL / 20)
 
     def test_second_copy_control_window_at_96_and_144_dpi_about_and_alarm_quit(self):
