@@ -222,13 +222,15 @@ class Watch:
         self.close()
 
 
-def write_tone(path, frequency, seconds, rate=44100):
-    """A mono 16-bit WAV of a sine at about a third of full scale."""
-    samples = array.array("h", (int(12000 * math.sin(2 * math.pi * frequency * i / rate))
-                                for i in range(int(rate * seconds))))
+def write_tone(path, frequency, seconds, rate=44100, width=2):
+    """A mono WAV of a sine at about a third of full scale: 16-bit samples, or with width 1 the
+    unsigned 8-bit ones of old WAV files."""
+    levels = [12000 * math.sin(2 * math.pi * frequency * i / rate)
+              for i in range(int(rate * seconds))]
     with wave.open(path, "wb") as w:
-        w.setparams((1, 2, rate, 0, "NONE", None))
-        w.writeframes(samples.tobytes())
+        w.setparams((1, width, rate, 0, "NONE", None))
+        w.writeframes(bytes(128 + int(x / 256) for x in levels) if width == 1
+                      else array.array("h", map(int, levels)).tobytes())
 
 
 def start_program(folder, env):

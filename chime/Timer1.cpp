@@ -1,5 +1,6 @@
 #include "chime/Timer1.h"
 
+#include "chime/chime_settings.h"
 #include "platform/platform.h"
 #include "shared/Module1.h"
 #include "shared/program_file.h"
@@ -17,7 +18,10 @@ void Timer1_Timer() {
     const platform::TimeOfDay now = platform::Now();
     if (Module1::chime_latch == 0 && now.minute == 0 && (now.second == 0 || now.second == 8)) {
         Module1::chime_latch = 1;
-        Module1::PlayWave(HourSoundPath(now.hour));
+        if (const std::optional<int> volume = HourChimeVolume(now)) {
+            platform::SetWaveVolume(*volume);
+            Module1::PlayWave(HourSoundPath(now.hour));
+        }
     }
     // Some seconds get two ticks; the latch keeps the second one from starting the sound again.
     if (now.second == 1 || now.second == 9) {

@@ -127,6 +127,14 @@ TimeOfDay Now();
 [[noreturn]] void End();
 // Why the last Windows function of this thread failed, as a sentence (errno, GetLastError).
 std::string LastErrorText();
+// The level of the sounds that later PlaySoundA calls of this process start, in percent of each
+// sound's own level: 0 to 100 (clamped), linear in the samples, 100 until it is set. The
+// system's volume and the MCI sequencer keep theirs.
+void SetWaveVolume(int percent);
+// True when the desktop says the user is not to be disturbed: a full-screen program, a
+// presentation, do-not-disturb. Anything that cannot be read counts as not busy. It may take a
+// few hundred milliseconds, so the program asks only at the hour.
+bool UserIsBusy();
 
 // Windows functions, with the meaning of their Win32 namesakes. Texts are UTF-8 on every
 // platform; the Windows backend converts them to UTF-16 and calls the W functions.

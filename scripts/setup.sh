@@ -7,8 +7,9 @@ packages=(
     # build
     cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libsdl2-dev libfluidsynth-dev
     libxcb1-dev libgtest-dev
-    # run: the General MIDI soundfont for the About tune and a Japanese font for its text
-    timgm6mb-soundfont fonts-ipafont-gothic fontconfig
+    # run: the General MIDI soundfont for the About tune and a Japanese font for its text; the
+    # commands that read the desktop's do-not-disturb
+    timgm6mb-soundfont fonts-ipafont-gothic fontconfig dbus-bin libglib2.0-bin
 )
 for flag in "$@"; do
     case "$flag" in
@@ -17,15 +18,19 @@ for flag in "$@"; do
                    desktop-file-utils
                    # a private sound server that the tests hear the program through
                    pulseaudio pulseaudio-utils
+                   # a private session bus with a notification server, GNOME's settings schemas
+                   dbus-daemon python3-gi gsettings-desktop-schemas
                    # the sanitizer build and the fuzz targets: libFuzzer comes with Clang
                    clang libclang-rt-14-dev)
         ;;
     --windows)
         # The Windows build (cross compiler, icon and bitmap tools, CPack's zip, NSIS for the
         # installer) and its tests under wine (locales for the non-ASCII folder cases, pefile for
-        # the version block, the IPA proportional gothic standing in for the About text's face).
+        # the version block, the IPA proportional gothic standing in for the About text's face, a
+        # sound server whose null sink captures what wine plays).
         packages+=(g++-mingw-w64-x86-64-posix icoutils imagemagick zip nsis wine wine64 locales
-                   python3 python3-pefile xvfb xauth x11-utils faketime fonts-ipafont-gothic)
+                   python3 python3-pefile xvfb xauth x11-utils faketime fonts-ipafont-gothic
+                   pulseaudio pulseaudio-utils)
         ;;
     esac
 done

@@ -20,6 +20,7 @@ struct Sound {
     int millisecond = 0;
     std::string path;
     std::uint32_t flags = 0;
+    int volume = 100; // the wave volume when it was started, in percent
 };
 
 struct Placement {
@@ -39,6 +40,9 @@ void SetRunningCopies(std::vector<std::string> folders);
 void Start(const platform::Form& startup);
 void SetClock(int hour, int minute, int second, int millisecond = 0);
 void SetScreen(float width, float height);
+// What platform::UserIsBusy() answers from now on; every question is counted.
+void SetUserBusy(bool busy);
+int BusyQuestions();
 // Makes every reading of the clock move it on, as real time moves on during a tick.
 void AdvanceClockOnRead(int milliseconds);
 // Lets simulated time pass with the event thread free: every tick due on the grid runs.

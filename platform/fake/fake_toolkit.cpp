@@ -32,6 +32,9 @@ struct Fake {
     float screen_width = 1024 * 15;
     float screen_height = 768 * 15;
     bool ended = false;
+    bool user_busy = false;
+    int busy_questions = 0;
+    int wave_volume = 100;
     int event_passes = 0;
     std::vector<Sound> sounds;
     std::vector<std::string> message_boxes;
@@ -97,6 +100,14 @@ void SetClock(int hour, int minute, int second, int millisecond) {
 void SetScreen(float width, float height) {
     State().screen_width = width;
     State().screen_height = height;
+}
+
+void SetUserBusy(bool busy) {
+    State().user_busy = busy;
+}
+
+int BusyQuestions() {
+    return State().busy_questions;
 }
 
 void AdvanceClockOnRead(int milliseconds) {
@@ -178,7 +189,8 @@ void RecordSound(const char* path, std::uint32_t flags) {
     State().sounds.push_back({{ms / 3600000, ms / 60000 % 60, ms / 1000 % 60},
                               ms % 1000,
                               path != nullptr ? path : "",
-                              flags});
+                              flags,
+                              State().wave_volume});
 }
 
 } // namespace fake
@@ -256,6 +268,15 @@ TimeOfDay Now() {
 
 void End() {
     throw fake::ProcessEnded{};
+}
+
+void SetWaveVolume(int percent) {
+    fake::State().wave_volume = percent;
+}
+
+bool UserIsBusy() {
+    ++fake::State().busy_questions;
+    return fake::State().user_busy;
 }
 
 } // namespace platform

@@ -117,9 +117,17 @@ void KeepSoundReady(const TimeOfDay& now) {
     }
 }
 
-void SetSoundVolume(int percent) {
-    State().volume_percent = percent < 0 ? 0 : (percent > 100 ? 100 : percent);
+} // namespace platform::posix
+
+namespace platform {
+
+void SetWaveVolume(int percent) {
+    posix::State().volume_percent = percent < 0 ? 0 : (percent > 100 ? 100 : percent);
 }
+
+} // namespace platform
+
+namespace platform::posix {
 
 // A helper replaced while it was ending is collected here too: the copy starts no other
 // children that it does not wait for itself.

@@ -18,9 +18,6 @@ bool RequestSound(const char* sound, std::uint32_t flags);
 // the output, so that the hour's sound reaches the speakers the moment it is asked for.
 void KeepSoundReady(const TimeOfDay& now);
 
-// The level of later sounds, 0 to 100 percent of their samples.
-void SetSoundVolume(int percent);
-
 // Collects a helper that has ended, so that none is left as a zombie.
 void ReapSoundHelper();
 

@@ -33,14 +33,4 @@ const std::string& AlertWave() {
     return wave;
 }
 
-void ScaleSamples(std::vector<std::int16_t>& samples, int percent) {
-    const int level = std::clamp(percent, 0, 100);
-    if (level == 100) {
-        return;
-    }
-    for (std::int16_t& sample : samples) {
-        sample = static_cast<std::int16_t>(sample * level / 100);
-    }
-}
-
 } // namespace platform::sound

@@ -1,5 +1,6 @@
 #include "platform/sound/sound_output.h"
 
+#include "platform/core/sample_volume.h"
 #include "platform/sound/alert.h"
 
 #include <SDL.h>
@@ -98,7 +99,10 @@ std::chrono::milliseconds Output::Play(const std::optional<std::string>& wave, b
     if (next.empty() && !no_default) {
         next = Decode(AlertWave());
     }
-    ScaleSamples(next, volume);
+    // Scaled in the samples themselves: the system's volume and other programs' sound stay as
+    // they are.
+    core::ScaleSamples(reinterpret_cast<std::uint8_t*>(next.data()),
+                       next.size() * sizeof(std::int16_t), 16, volume);
     const auto length = std::chrono::milliseconds(next.size() / kChannels * 1000 / kRate);
     SDL_LockAudioDevice(device_);
     samples_.swap(next);

@@ -64,6 +64,8 @@ struct Backend {
     HINSTANCE instance = nullptr;
     HANDLE running_copy = nullptr;
     bool another_copy_running = false;
+    int wave_volume = 100;
+    std::vector<std::uint8_t> playing_wave; // the scaled sound PlaySoundW may still be reading
 };
 
 Backend& State();
@@ -77,6 +79,9 @@ std::string Utf8(std::wstring_view text);
 // the ANSI code page, so a folder like "Zoë 時報" opens nothing there; Windows itself needs no
 // help but is served the same file either way.
 std::wstring MultimediaPath(const std::wstring& path);
+// Plays the WAV file at State().wave_volume from a scaled copy in memory; false, having played
+// nothing, when the file cannot be read or its samples cannot be scaled.
+bool PlayScaledWave(const std::wstring& path, std::uint32_t flags);
 
 const wchar_t* WindowClassName();
 LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);

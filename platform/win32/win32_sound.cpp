@@ -9,6 +9,10 @@ bool PlaySoundA(const char* sound, void* module, std::uint32_t flags) {
         return ::PlaySoundW(nullptr, static_cast<HMODULE>(module), flags) != 0;
     }
     std::wstring name = win32::Wide(sound);
+    if ((flags & SND_FILENAME) && win32::State().wave_volume < 100 &&
+        win32::PlayScaledWave(name, flags)) {
+        return true;
+    }
     if (flags & SND_FILENAME) {
         name = win32::MultimediaPath(name);
     }

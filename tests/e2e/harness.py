@@ -17,10 +17,12 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
 import benchlib  # noqa: E402  (Xvfb, the folder watch, the quit request as a copy writes it)
+import sound_server  # noqa: E402  (a private PulseAudio server and what reaches its sink)
 
 PROGRAM_DIR = os.environ.get("VELMORIN_PROGRAM_DIR", "")
 FAKETIME_LIB = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
 RATE = 44100
+TONE_LEVEL = 12000  # the peak of the test tones
 
 
 # Every process a test starts ends with the test (PR_SET_PDEATHSIG), even when CTest kills it.
@@ -86,10 +88,21 @@ class Session:
         self.copies.append(process)
         return process
 
+    def full_screen_window(self):
+        # A client's window that a window manager has made full-screen; its id.
+        with open(os.path.join(self.root, "xmessage.log"), "w+") as errors:
+            self.copies.append(helper(["xmessage", "-name", "velmorin-full-screen", "full"],
+                                      {"DISPLAY": self.display.name}, stderr=errors))
+            found = wait_for(lambda: _x(self.display, "xdotool", "search", "--classname",
+                                        "velmorin-full-screen").stdout.split(), 20)
+            if not found:
+                raise RuntimeError(f"xmessage showed no window: {read_text(errors.name)!r}")
+        _x(self.display, "xprop", "-id", found[0], "-f", "_NET_WM_STATE", "32a", "-set",
+           "_NET_WM_STATE", "_NET_WM_STATE_FULLSCREEN")
+        return found[0]
+
     def close(self):
-        for process in self.copies:
-            process.kill()
-            process.communicate()
+        stop(*self.copies)
         # Anything still running from this session's folders was started by a test here.
         for pid in processes_under(self.root):
             with contextlib.suppress(ProcessLookupError):
@@ -116,6 +129,64 @@ class SessionTest(unittest.TestCase):
         self.assertTrue(wait_for(lambda: quit_value(folder) == "0", 10), "no Quit=0 written")
         self.assertIsNone(process.poll(), "the copy ended during start-up")
         return process
+
+
+NOTIFICATION_SERVER = r"""
+import sys
+from gi.repository import Gio, GLib
+XML = ('<node><interface name="org.freedesktop.Notifications">'
+       '<property name="Inhibited" type="b" access="read"/></interface></node>')
+def inhibited(*_):
+    with open(sys.argv[1]) as f:
+        return GLib.Variant("b", f.read() == "1")
+def register(connection, _):
+    connection.register_object("/org/freedesktop/Notifications",
+                               Gio.DBusNodeInfo.new_for_xml(XML).interfaces[0], None, inhibited,
+                               None)
+Gio.bus_own_name(Gio.BusType.SESSION, "org.freedesktop.Notifications", 0, register,
+                 lambda *_: print("ready", flush=True), None)
+GLib.MainLoop().run()
+"""
+
+
+class NotificationServer:
+    # A private session bus with a notification server on it, whose do-not-disturb (the
+    # Inhibited property) the test switches.
+
+    def __init__(self, folder):
+        self.state = os.path.join(folder, "inhibited")
+        self.inhibit(False)
+        self.bus = helper(["dbus-daemon", "--session", "--nofork", "--print-address"],
+                          stdout=subprocess.PIPE)
+        self.address = self.bus.stdout.readline().strip()
+        self.server = helper([sys.executable, "-c", NOTIFICATION_SERVER, self.state],
+                             {"DBUS_SESSION_BUS_ADDRESS": self.address}, subprocess.PIPE)
+        if self.server.stdout.readline().strip() != "ready":
+            self.close()
+            raise RuntimeError("no notification server (are dbus-daemon and python3-gi there?)")
+
+    def inhibit(self, on):
+        with open(self.state, "w") as f:
+            f.write("1" if on else "0")
+
+    def close(self):
+        stop(self.server, self.bus)
+
+
+class SoundServer(sound_server.PulseServer):
+    # A private PulseAudio server whose sink is recorded from the start: what a client given
+    # `environment` plays (wine picks it up) is in samples().
+
+    def __init__(self, folder):
+        super().__init__(folder)
+        self.recorder = sound_server.Recorder(self)
+
+    def samples(self):
+        return self.recorder.samples(0, math.inf)
+
+    def close(self):
+        self.recorder.stop()
+        self.stop()
 
 
 class SteppedClock:
@@ -150,6 +221,18 @@ def notify_clock_set():
             assert nanoseconds > 0, "the clock was stepped forward and could not be stepped back"
             return False
     return True
+
+
+def helper(command, env=None, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL):
+    # A process the test runs beside the program; it dies with the test.
+    return subprocess.Popen(command, env={**os.environ, **(env or {})}, stdout=stdout,
+                            stderr=stderr, text=True, preexec_fn=die_with_test)
+
+
+def stop(*processes):
+    for process in processes:
+        process.kill()
+        process.communicate()
 
 
 def make_hostile(path, kind):
@@ -242,6 +325,12 @@ def sound_spans(samples, threshold=2000, gap=0.1, block=64):
     return [tuple(span) for span in spans]
 
 
+def level(samples, span):
+    # The peak of the middle half of a sound: wine's 8-bit playback may end in a full-scale click.
+    start, end = span
+    return max(map(abs, samples[start + (end - start) // 4:end - (end - start) // 4]))
+
+
 def dominant_frequency(samples, start, candidates, seconds=0.2):
     # Goertzel: the power of one frequency, in a window just after `start`.
     length = int(RATE * seconds)
@@ -266,9 +355,12 @@ def wait_until_still(path, quiet=1.0, timeout=60):
 
 # Windows, seen and driven through the X server as a user would.
 
+def _run(command, env):
+    return subprocess.run(command, capture_output=True, text=True, env={**os.environ, **env})
+
+
 def _x(display, *command):
-    return subprocess.run(list(command), capture_output=True, text=True,
-                          env={**os.environ, "DISPLAY": display.name})
+    return _run(list(command), {"DISPLAY": display.name})
 
 
 def windows_of(display, process, visible=True):
@@ -308,6 +400,13 @@ def click(display, window, x, y):
 def press_key(display, window, key):
     # With no window manager the keyboard follows the pointer.
     _x(display, "xdotool", "mousemove", "--window", str(window), "5", "5", "key", key)
+
+
+def set_active_window(display, window):
+    # The root's _NET_ACTIVE_WINDOW as a window manager sets it; None: no window is active.
+    atom = "_NET_ACTIVE_WINDOW"
+    _x(display, "xprop", "-root", *(["-remove", atom] if window is None
+                                    else ["-f", atom, "32x", "-set", atom, window]))
 
 
 def move_window(display, window, x, y):

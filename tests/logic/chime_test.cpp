@@ -3,28 +3,65 @@
 #include "platform/core/tick_grid.h"
 #include "program_folder.h"
 
+#include <algorithm>
 #include <cstdio>
 
 using ChimeTest = ProgramFolderTest;
 
-// Ticks lie on the wall-clock grid, so each sound starts within milliseconds of its second.
-TEST_F(ChimeTest, EveryHourChimesItsSoundOnTheTwelveHourDialAtSecondsZeroAndEight) {
-    fake::Start(frmMain);
-    for (int hour = 0; hour < 24; ++hour) {
-        fake::SetClock((hour + 23) % 24, 59, 59);
-        fake::Advance(11000);
+// A day under each [Chime] section: the hours heard ('x': the hour's sound on the 12-hour dial
+// at seconds 0 and 8; '.': silent, from 0 o'clock) and their volume. Ticks lie on the wall-clock
+// grid, so each sound starts within milliseconds of its second. A value that cannot be read
+// gets its key's default, and the quit request is obeyed whatever the section holds.
+TEST_F(ChimeTest, EachHourChimesTwiceUnlessTheChimeSettingsSilenceIt) {
+    const std::string all(24, 'x');
+    const struct {
+        std::string chime;
+        bool busy;
+        std::string heard;
+        int volume;
+    } table[] = {
+        {"", true, all, 100},
+        {"Quiet=22-7", false, ".......xxxxxxxxxxxxxxx..", 100},
+        {"Quiet=0-6, 12 ,22-23\r\nVolume=40", false, "......xxxxxx.xxxxxxxxx.x", 40},
+        {"Quiet=5-5", false, std::string(24, '.'), 100},
+        {"Busy=1\r\nVolume=0", false, all, 0},
+        {"Busy=1", true, std::string(24, '.'), 100},
+        {"Busy=0\r\nVolume= 100 ", true, all, 100},
+        {"Quiet=banana\r\nBusy=yes\r\nVolume=300", true, all, 100},
+        {"Quiet=25\r\nVolume=-1", false, all, 100},
+        {"Quiet=3-\r\nVolume=40.5", false, all, 100},
+        {"Quiet=1,,2\r\nVolume=banana", false, all, 100},
+        // Only the first 255 bytes would arrive, and they hold the valid "3".
+        {"Quiet=3" + std::string(300, ' ') + "x", false, all, 100},
+    };
+    for (const auto& [chime, busy, heard, volume] : table) {
+        SCOPED_TRACE(chime);
+        Restart();
+        WriteIni("0", chime);
+        fake::SetUserBusy(busy);
+        fake::Start(frmMain);
+        for (int hour = 0; hour < 24; ++hour) {
+            fake::SetClock((hour + 23) % 24, 59, 59);
+            fake::Advance(11000);
+        }
+        std::string got(24, '.');
+        const std::vector<fake::Sound>& sounds = fake::Sounds();
+        for (std::size_t i = 0; i < sounds.size(); ++i) {
+            char name[8];
+            std::snprintf(name, sizeof name, "%02d.WAV", sounds[i].at.hour % 12);
+            EXPECT_EQ(sounds[i].path, folder_.string() + "/" + name);
+            EXPECT_EQ(sounds[i].at.second, i % 2 == 0 ? 0 : 8);
+            EXPECT_LE(sounds[i].millisecond, 5);
+            EXPECT_EQ(sounds[i].flags, platform::SND_FILENAME | platform::SND_ASYNC);
+            EXPECT_EQ(sounds[i].volume, volume);
+            got[static_cast<std::size_t>(sounds[i].at.hour)] = 'x';
+        }
+        EXPECT_EQ(got, heard);
+        EXPECT_EQ(sounds.size(), 2 * static_cast<std::size_t>(std::ranges::count(heard, 'x')));
+        WriteIni("1", chime);
+        fake::Advance(800);
+        EXPECT_TRUE(fake::Ended());
     }
-    const std::vector<fake::Sound>& sounds = fake::Sounds();
-    ASSERT_EQ(sounds.size(), 48u);
-    for (std::size_t i = 0; i < sounds.size(); ++i) {
-        char name[8];
-        std::snprintf(name, sizeof name, "%02zu.WAV", i / 2 % 12);
-        EXPECT_EQ(sounds[i].path, folder_.string() + "/" + name) << i;
-        EXPECT_EQ(sounds[i].at.second, i % 2 == 0 ? 0 : 8) << i;
-        EXPECT_LE(sounds[i].millisecond, 5) << i;
-        EXPECT_EQ(sounds[i].flags, platform::SND_FILENAME | platform::SND_ASYNC) << i;
-    }
-    EXPECT_FALSE(fake::Ended());
     // A program folder at the root gives a doubled separator, which the system accepts.
     fake::Reset("/");
     EXPECT_EQ(HourSoundPath(15), "//03.WAV");
@@ -82,6 +119,35 @@ TEST_F(ChimeTest, OnlyANumberEqualToOneIsAQuitRequest) {
         EXPECT_EQ(fake::Ended(), quits) << '"' << value << '"';
         EXPECT_EQ(fake::Sounds().size(), quits ? 0u : 1u) << '"' << value << '"';
     }
+}
+
+// The first chime of an hour decides for both: the desktop is asked once, and a busy spell that
+// begins or ends between hh:00:00 and hh:00:08 changes nothing. Without a tick at hh:00:00,
+// hh:00:08 decides. An edit of the section counts from the next hour.
+TEST_F(ChimeTest, AnHourIsHeardOrSkippedWhole) {
+    WriteIni("0", "Busy=1");
+    fake::Start(frmMain);
+    const std::pair<bool, bool> busy_at_0_and_4[] = {{true, false}, {false, true}};
+    for (const auto& [at_0, at_4] : busy_at_0_and_4) {
+        fake::SetUserBusy(at_0);
+        fake::SetClock(14, 59, 59);
+        fake::Advance(5000);
+        fake::SetUserBusy(at_4);
+        fake::Advance(6000);
+        EXPECT_EQ(fake::Sounds().size(), at_0 ? 0u : 2u);
+    }
+    for (int hour : {16, 17}) {
+        fake::SetUserBusy(hour == 16);
+        fake::SetClock(hour - 1, 59, 59, 900);
+        fake::Block(1200);
+        fake::Advance(9000);
+        EXPECT_EQ(fake::Sounds().size(), hour == 16 ? 2u : 3u);
+    }
+    EXPECT_EQ(fake::BusyQuestions(), 4);
+    WriteIni("0", "Quiet=18");
+    fake::SetClock(17, 59, 59);
+    fake::Advance(11000);
+    EXPECT_EQ(fake::Sounds().size(), 3u);
 }
 
 // Every backend's timer waits for this grid point: the first multiple of its interval past now,

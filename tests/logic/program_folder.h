@@ -1,5 +1,6 @@
 #pragma once
 
+#include "chime/chime_settings.h"
 #include "platform/fake/fake.h"
 #include "shared/Module1.h"
 
@@ -26,13 +27,16 @@ class ProgramFolderTest : public ::testing::Test {
     void Restart(bool another_copy_running = false) {
         fake::Reset(folder_.string(), another_copy_running);
         Module1::chime_latch = 0;
+        hour_chime = {};
         Module1::settings_path.clear();
     }
 
     std::string Ini() const { return (folder_ / "Velmorin.ini").string(); }
 
-    void WriteIni(const std::string& quit) const {
-        std::ofstream(Ini(), std::ios::binary) << "[Form]\r\nQuit=" << quit << "\r\n";
+    void WriteIni(const std::string& quit, const std::string& chime = "") const {
+        std::ofstream(Ini(), std::ios::binary)
+            << "[Form]\r\nQuit=" << quit << "\r\n"
+            << (chime.empty() ? "" : "[Chime]\r\n" + chime + "\r\n");
     }
 
     std::filesystem::path folder_;

@@ -1,6 +1,6 @@
 #include "app/frmMain.h"
-#include "program_folder.h"
 #include "forms/frmSetting.h"
+#include "program_folder.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,8 +1,8 @@
 #include "app/frmMain.h"
-#include "platform/fake/fake_sequencer.h"
-#include "program_folder.h"
 #include "forms/frmAbout.h"
 #include "forms/frmSetting.h"
+#include "platform/fake/fake_sequencer.h"
+#include "program_folder.h"
 
 // A second copy, started a second before the hour with a stale quit request in the file.
 class WindowsTest : public ProgramFolderTest {

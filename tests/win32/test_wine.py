@@ -78,6 +78,34 @@ class WineTest(unittest.TestCase):
                 self.assertEqual(copy.wait(timeout=5), 0)
                 self.assertLess(time.monotonic() - written, 1.5, "Quit=1 ended the copy late")
 
+    def test_a_quiet_hour_is_silent_and_the_next_ones_play_at_the_volume_asked(self):
+        # Quiet=15 and Volume=25: 15:00 is silent, and 16:00 and 17:00 play their 8-bit and
+        # 16-bit tones at a quarter of their level, as the sound server hears them. Busy=1 asks
+        # the shell, which does not report this wine session busy.
+        sink = harness.SoundServer(self.session.root)
+        self.addCleanup(sink.close)
+        folder = self.session.program_folder()
+        for hour, width in ((3, 2), (4, 1), (5, 2)):
+            harness.write_tone(os.path.join(folder, f"{hour:02}.WAV"),
+                               harness.tone_frequency(hour), 0.5, width=width)
+        with open(harness.settings_path(folder), "w") as f:
+            f.write("[Chime]\r\nQuiet=15\r\nBusy=1\r\nVolume=25\r\n")
+        clock = harness.SteppedClock(self.session.root, offset_to(30)[0])
+        self.session.start(folder, env={**clock.env, **sink.environment})
+        self.assertTrue(harness.wait_for(lambda: harness.quit_value(folder) == "0", 20))
+        for hour in range(3):
+            # From two seconds before 15, 16 and 17 o'clock to just after their first chime.
+            clock.set(offset_to(2 - 3600 * hour)[0])
+            time.sleep(4.5)
+        samples = sink.samples()
+        spans = harness.sound_spans(samples)
+        tones = [harness.tone_frequency(hour) for hour in (3, 4, 5)]
+        self.assertEqual([harness.dominant_frequency(samples, s, tones) for s, _ in spans],
+                         tones[1:])
+        for span in spans:
+            self.assertAlmostEqual(harness.level(samples, span), harness.TONE_LEVEL / 4,
+                                   delta=harness.TONE_LEVEL / 20)
+
     def test_second_copy_control_window_at_96_and_144_dpi_about_and_alarm_quit(self):
         for dpi in (96, 144):
             # The screen's DPI as the Display control panel sets it.
