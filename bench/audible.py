@@ -23,8 +23,8 @@ def write_tones(folder, seconds=2.0):
     # Sounds shorter than eight seconds, so that the sink is silent before hh:00:08 and its
     # onset can be told from the end of the first.
     for hour in range(12):
-        benchlib.write_tone(os.path.join(folder, f"{hour:02d}.WAV"), 300 + 50 * hour, seconds,
-                            sound_server.RATE)
+        benchlib.write_tone(os.path.join(folder, f"{hour:02d}.WAV"),
+                            sound_server.tone_frequency(hour), seconds, sound_server.RATE)
 
 
 def one_hour(scratch, display, folder, server, recorder, hour_start):
@@ -35,10 +35,16 @@ def one_hour(scratch, display, folder, server, recorder, hour_start):
     env = {k: v for k, v in env.items() if v is not None}
     process = benchlib.start_program(folder, env)
     onsets = []
+    tones = [sound_server.tone_frequency(hour) for hour in range(12)]
+    expected = tones[time.gmtime(hour_start).tm_hour % 12]
     for second in (0, 8):
         real = hour_start + second - offset
         time.sleep(max(0, real + 2.5 - time.time()))
         heard = recorder.onset(real - 0.5)
+        # A sound heard from the wrong file counts as a missed chime.
+        samples = [] if heard is None else recorder.samples(heard, heard + 0.3)
+        if samples and sound_server.dominant_frequency(samples, 0, tones) != expected:
+            heard = None
         onsets.append(None if heard is None else (heard - real) * 1000)
     benchlib.stop(process, folder)
     # The sound helper ends a little after its copy; the next hour starts on a silent sink.
@@ -91,7 +97,7 @@ def main():
     median, worst = benchlib.summary(floor)
     rows.append(["paplay (floor)", len(floor), benchlib.ms(median), benchlib.ms(worst)])
     benchlib.table(["subject", "n", "median", "max"], rows)
-    print(f"missed chimes: {missed}")
+    print(f"missed chimes, or chimes from the wrong file: {missed}")
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@ The recorder reads the sink's monitor with parec in small chunks and stamps each
 wall clock as it arrives; a sample's time is its chunk's stamp less the frames after it."""
 
 import array
+import math
 import os
 import shutil
 import subprocess
@@ -146,3 +147,55 @@ def paplay_onset(server, recorder, wave):
     time.sleep(0.2)
     heard = recorder.onset(started)
     return None if heard is None else heard - started
+
+
+# What was heard: tones that name the hour, and the stream a capture holds (SDL's disk driver or
+# a recording of the sink: signed 16-bit, two channels interleaved, four bytes a frame).
+
+def tone_frequency(hour):
+    return 300 + 100 * hour
+
+
+def read_capture(path, peaks=False):
+    # Every left sample; with peaks, the louder channel sample by sample (a tune panned to one
+    # side is heard there).
+    samples = array.array("h")
+    with open(path, "rb") as f:
+        data = f.read()
+    samples.frombytes(data[: len(data) // 4 * 4])
+    if peaks:
+        return [max(abs(left), abs(right)) for left, right in zip(samples[::2], samples[1::2])]
+    return samples[::2]
+
+
+def sound_spans(samples, threshold=2000, gap=0.1, block=64):
+    # (start, end) of each stretch of blocks that reach the threshold, with gaps shorter than
+    # `gap` seconds bridged.
+    spans = []
+    for start in range(0, len(samples), block):
+        if max(abs(x) for x in samples[start:start + block]) < threshold:
+            continue
+        if spans and start - spans[-1][1] < RATE * gap:
+            spans[-1][1] = min(start + block, len(samples))
+        else:
+            spans.append([start, min(start + block, len(samples))])
+    return [tuple(span) for span in spans]
+
+
+def level(samples, span):
+    # The peak of the middle half of a sound: wine's 8-bit playback may end in a full-scale click.
+    start, end = span
+    return max(map(abs, samples[start + (end - start) // 4:end - (end - start) // 4]))
+
+
+def dominant_frequency(samples, start, candidates, seconds=0.2):
+    # Goertzel: the power of one frequency, in a window just after `start`.
+    length = int(RATE * seconds)
+
+    def power(frequency):
+        coefficient, s1, s2 = 2 * math.cos(2 * math.pi * frequency / RATE), 0.0, 0.0
+        for x in samples[start + 441:start + 441 + length]:
+            s1, s2 = x + coefficient * s1 - s2, s1
+        return s1 * s1 + s2 * s2 - coefficient * s1 * s2
+
+    return max(candidates, key=power)

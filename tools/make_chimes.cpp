@@ -226,6 +226,13 @@ int main(int argc, char** argv) {
         char name[8];
         std::snprintf(name, sizeof name, "%02d.WAV", hour);
         const std::vector<double> sound = MakeHour(hour == 0 ? 12 : hour, phrase, hour_bell);
+        // Each sound must be over before it is started again at hh:00:08, and be heard at once.
+        const auto first_tenth = std::min<std::size_t>(sound.size(), kRate / 10);
+        if (sound.size() > static_cast<std::size_t>(kMaxLength * kRate) ||
+            *std::max_element(sound.begin(), sound.begin() + first_tenth) < 0.1) {
+            std::fprintf(stderr, "make_chimes: %s is too long or starts too softly\n", name);
+            return 1;
+        }
         if (!WriteWave(dir / name, sound)) {
             std::fprintf(stderr, "make_chimes: cannot write %s\n", (dir / name).c_str());
             return 1;

@@ -236,8 +236,8 @@ def stop(*processes):
 
 
 def make_hostile(path, kind):
-    # A pipe, a folder or a character device (a link to /dev/zero) where the program expects a
-    # file; the program follows links, so it meets the device itself.
+    # A pipe, a folder, a character device (a link to /dev/zero, which the program follows) or
+    # a text where the program expects a sound file.
     if os.path.isdir(path) and not os.path.islink(path):
         os.rmdir(path)
     elif os.path.lexists(path):
@@ -246,6 +246,9 @@ def make_hostile(path, kind):
         os.mkfifo(path)
     elif kind == "folder":
         os.mkdir(path)
+    elif kind == "text":
+        with open(path, "w") as f:
+            f.write("this is not a sound\n")
     else:
         os.symlink("/dev/zero", path)
 
@@ -289,59 +292,14 @@ def processes_under(folder):
     return found
 
 
-# Sound: tones that name the hour, and the stream SDL's disk driver captured (signed 16-bit,
-# two channels interleaved, four bytes a frame).
-
-def tone_frequency(hour):
-    return 300 + 100 * hour
-
+# Sound: tones that name the hour, and what a capture holds (bench/sound_server.py).
 
 write_tone = benchlib.write_tone
-
-
-def read_capture(path, peaks=False):
-    # Every left sample; with peaks, the louder channel sample by sample (a tune panned to one
-    # side is heard there).
-    samples = array.array("h")
-    with open(path, "rb") as f:
-        data = f.read()
-    samples.frombytes(data[: len(data) // 4 * 4])
-    if peaks:
-        return [max(abs(left), abs(right)) for left, right in zip(samples[::2], samples[1::2])]
-    return samples[::2]
-
-
-def sound_spans(samples, threshold=2000, gap=0.1, block=64):
-    # (start, end) of each stretch of blocks that reach the threshold, with gaps shorter than
-    # `gap` seconds bridged.
-    spans = []
-    for start in range(0, len(samples), block):
-        if max(abs(x) for x in samples[start:start + block]) < threshold:
-            continue
-        if spans and start - spans[-1][1] < RATE * gap:
-            spans[-1][1] = min(start + block, len(samples))
-        else:
-            spans.append([start, min(start + block, len(samples))])
-    return [tuple(span) for span in spans]
-
-
-def level(samples, span):
-    # The peak of the middle half of a sound: wine's 8-bit playback may end in a full-scale click.
-    start, end = span
-    return max(map(abs, samples[start + (end - start) // 4:end - (end - start) // 4]))
-
-
-def dominant_frequency(samples, start, candidates, seconds=0.2):
-    # Goertzel: the power of one frequency, in a window just after `start`.
-    length = int(RATE * seconds)
-
-    def power(frequency):
-        coefficient, s1, s2 = 2 * math.cos(2 * math.pi * frequency / RATE), 0.0, 0.0
-        for x in samples[start + 441:start + 441 + length]:
-            s1, s2 = x + coefficient * s1 - s2, s1
-        return s1 * s1 + s2 * s2 - coefficient * s1 * s2
-
-    return max(candidates, key=power)
+tone_frequency = sound_server.tone_frequency
+read_capture = sound_server.read_capture
+sound_spans = sound_server.sound_spans
+level = sound_server.level
+dominant_frequency = sound_server.dominant_frequency
 
 
 def wait_until_still(path, quiet=1.0, timeout=60):

@@ -55,10 +55,10 @@ class ClockStepTest(harness.SessionTest):
         self.assertLess(time.monotonic() - written, TICK + SLACK, "the quit request obeyed late")
 
     def test_sounds_that_are_no_files_and_steps_back_and_forth(self):
-        # 03.WAV, 04.WAV and 05.WAV are a pipe, a folder and a device: each hour gives the
+        # 03.WAV to 06.WAV are a pipe, a folder, a device and a text: each hour gives the
         # default sound, and the next hour's own is heard.
         folder = self.session.program_folder(tones=True, tone_seconds=0.5)
-        for hour, kind in ((3, "fifo"), (4, "folder"), (5, "device")):
+        for hour, kind in ((3, "fifo"), (4, "folder"), (5, "device"), (6, "text")):
             harness.make_hostile(os.path.join(folder, f"{hour:02d}.WAV"), kind)
         capture = os.path.join(self.session.root, "capture.raw")
         today = math.floor(time.time() / DAY) * DAY
@@ -67,7 +67,7 @@ class ClockStepTest(harness.SessionTest):
                                     env={"VELMORIN_AUDIO_GRACE_MS": "300"})
         _, window_watch = self.start(self.session.program_folder("second"), clock)
         heard = []
-        for hour in (15, 16, 17, 19):
+        for hour in (15, 16, 17, 18, 19):
             # Each hour from two seconds before it until its first sound is over; the one at
             # hh:00:08 is stepped over. The sound helper may live on from one hour into the next,
             # writing one capture, or end and begin a new one.
@@ -85,7 +85,7 @@ class ClockStepTest(harness.SessionTest):
             self.assertTrue(spans, f"silence at {hour}:00:00")
             candidates = [ALERT, harness.tone_frequency(hour % 12)]
             heard.append(harness.dominant_frequency(samples, spans[0][0], candidates, 0.1))
-        self.assertEqual(heard, [ALERT, ALERT, ALERT, harness.tone_frequency(7)])
+        self.assertEqual(heard, [ALERT] * 4 + [harness.tone_frequency(7)])
 
         # As root the kernel is told of each step too, as a real step tells it; the resident and
         # the window program (a second copy's) must then tick on the new grid from the first tick.

@@ -67,17 +67,6 @@ class TimeSignalTest(harness.SessionTest):
                 self.assertEqual(len(error.splitlines()), 1, error)
                 self.assertTrue(error.endswith("\n"), error)
 
-    def test_the_end_of_the_session_ends_the_copy(self):
-        # A copy left over from the last session would make the next login's copy open its
-        # control window.
-        display = harness.Display()
-        self.addCleanup(display.close)
-        process = self.session.start(self.session.program_folder(), env={"DISPLAY": display.name})
-        time.sleep(SETTLE)
-        self.assertIsNone(process.poll())
-        display.close()
-        self.assertEqual(process.wait(timeout=5), 1)
-
     def test_the_check_sees_only_copies_still_running_and_alarm_quit_reaches_them_all(self):
         # A, the first copy, started in a terminal, says that it runs and how to reach it.
         master, terminal = pty.openpty()
