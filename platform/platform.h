@@ -54,7 +54,8 @@ struct WindowLayout {
     std::vector<ControlLayout> controls;
 };
 
-// A handler is named the way the events are: "Form_Load", "cmdQuit_Click", "Timer1_Timer". A backend calls the handler whose name matches the event, if there is one.
+// A handler is named the way the events are: "Form_Load", "cmdQuit_Click", "Timer1_Timer". A
+// backend calls the handler whose name matches the event, if there is one.
 struct Handler {
     std::string_view event;
     void (*run)();

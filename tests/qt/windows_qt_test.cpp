@@ -3,10 +3,10 @@
 // whose load handler queues the test run, so the application is set up exactly as the program
 // sets it up (font substitution, screen resolution, running-copy check).
 
-#include "platform/platform.h"
-#include "platform/qt/qt_backend.h"
 #include "forms/frmAbout.h"
 #include "forms/frmSetting.h"
+#include "platform/platform.h"
+#include "platform/qt/qt_backend.h"
 
 #include <gtest/gtest.h>
 
