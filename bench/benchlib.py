@@ -60,6 +60,16 @@ def die_with_parent():
     ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)
 
 
+def end(process):
+    """Asks a process to end, and makes it end if it has not within five seconds."""
+    process.terminate()
+    try:
+        process.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
 class Display:
     """An Xvfb server on a free display number with no window manager, so the program runs on
     its ordinary xcb platform, as on a desktop; at Xvfb's own resolution unless dpi is given."""
@@ -80,12 +90,7 @@ class Display:
         self.name, self.width, self.height, self.dpi = ":" + number, width, height, dpi
 
     def close(self):
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        end(self.process)
 
     def __enter__(self):
         return self

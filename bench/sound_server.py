@@ -12,6 +12,8 @@ import subprocess
 import threading
 import time
 
+import benchlib
+
 RATE = 44100
 SINK = "velmorin_sink"
 
@@ -47,12 +49,7 @@ class PulseServer:
 
     def stop(self):
         if self.process is not None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+            benchlib.end(self.process)
             self.process = None
 
     def restart(self):

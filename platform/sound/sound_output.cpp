@@ -24,17 +24,17 @@ void FillCallback(void* output, Uint8* stream, int length) {
 
 // Decodes a WAV image into the output's format; empty when it is no WAV that SDL can read.
 std::vector<std::int16_t> Decode(const std::string& wave) {
-    SDL_AudioSpec spec{};
+    SDL_AudioSpec format{};
     Uint8* data = nullptr;
     Uint32 length = 0;
     SDL_RWops* source = SDL_RWFromConstMem(wave.data(), static_cast<int>(wave.size()));
-    if (source == nullptr || SDL_LoadWAV_RW(source, 1, &spec, &data, &length) == nullptr) {
+    if (source == nullptr || SDL_LoadWAV_RW(source, 1, &format, &data, &length) == nullptr) {
         return {};
     }
     std::vector<std::int16_t> samples;
     SDL_AudioCVT convert{};
-    if (SDL_BuildAudioCVT(&convert, spec.format, spec.channels, spec.freq, AUDIO_S16SYS, kChannels,
-                          kRate) >= 0) {
+    if (SDL_BuildAudioCVT(&convert, format.format, format.channels, format.freq, AUDIO_S16SYS,
+                          kChannels, kRate) >= 0) {
         std::vector<Uint8> buffer(static_cast<std::size_t>(length) * std::max(convert.len_mult, 1));
         std::memcpy(buffer.data(), data, length);
         convert.buf = buffer.data();
@@ -82,7 +82,6 @@ void Output::KeepOpen() {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return;
     }
-    rate_ = kRate;
     SDL_PauseAudioDevice(device_, 0);
 }
 

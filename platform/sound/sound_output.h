@@ -33,7 +33,6 @@ class Output {
     void Close();
 
     std::uint32_t device_ = 0;
-    int rate_ = 0;
     std::vector<std::int16_t> samples_; // interleaved stereo at the device's rate
     std::size_t position_ = 0;
     std::chrono::steady_clock::time_point next_attempt_{};
