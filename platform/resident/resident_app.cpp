@@ -32,10 +32,16 @@ void HandOver() {
                  std::strerror(errno));
 }
 
-std::int64_t WallClockMs() {
+std::int64_t WallClockUs() {
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+std::int64_t WallClockMs() {
+    // Floor division: before the epoch a millisecond still starts at its first microsecond.
+    const std::int64_t us = WallClockUs();
+    return us / 1000 - (us % 1000 < 0 ? 1 : 0);
 }
 
 } // namespace resident

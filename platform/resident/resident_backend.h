@@ -33,6 +33,10 @@ struct Resident {
     xcb_connection_t* display = nullptr;
     // A timerfd that reports steps of the wall clock.
     int clock_steps = -1;
+    // A timerfd for the wait to the next tick: unlike a poll timeout, which the kernel may let
+    // run late by a thousandth of its length (most of a millisecond for one period), it
+    // expires on time.
+    int tick_wait = -1;
 };
 
 Resident& State();
@@ -51,7 +55,8 @@ void ConnectDisplay();
 // Lays a window's timers on the wall-clock grid.
 void StartTimers(const Form& form);
 
-// Wall clock, milliseconds since the epoch.
+// Wall clock, microseconds and milliseconds since the epoch.
+std::int64_t WallClockUs();
 std::int64_t WallClockMs();
 
 } // namespace platform::resident

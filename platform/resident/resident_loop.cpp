@@ -1,6 +1,7 @@
 // The resident's event loop: one thread asleep in poll() between ticks. It wakes for the next
 // tick on the wall-clock grid, for a step of the wall clock, and for the display connection,
-// whose end is the end of the session.
+// whose end is the end of the session. Its wait is measured in microseconds, so a tick lands on
+// its grid point rather than a rounding later: the hour's sound starts at the tick.
 
 #include "platform/core/tick_grid.h"
 #include "platform/posix/clock_steps.h"
@@ -8,6 +9,7 @@
 #include "platform/resident/resident_backend.h"
 
 #include <poll.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -15,6 +17,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 namespace platform::resident {
 
@@ -25,7 +28,7 @@ void Realign() {
     posix::AcknowledgeClockStep(State().clock_steps);
     const std::int64_t now = WallClockMs();
     for (Timer& timer : State().timers) {
-        timer.due_ms = core::NextTickMs(now, timer.period_ms);
+        timer.due_ms = core::NextTickMs(now, timer.period_ms, 0);
     }
 }
 
@@ -66,12 +69,31 @@ void RunDueTimers() {
         // The next wait is worked out afresh from the wall clock, never longer than one period.
         for (Timer& still : State().timers) {
             if (still.form == timer.form && still.event == timer.event) {
-                still.due_ms = core::NextTickMs(WallClockMs(), still.period_ms);
+                still.due_ms = core::NextTickMs(WallClockMs(), still.period_ms, 0);
             }
         }
         posix::KeepSoundReady(Now());
     }
     posix::ReapSoundHelper();
+}
+
+// Setting the timer also clears an expiry not yet read. A wait of zero would disarm it; the
+// shortest one expires at once.
+void ArmTickWait(std::int64_t wait_us) {
+    if (State().tick_wait < 0) {
+        return;
+    }
+    itimerspec wait{};
+    if (wait_us >= 0) {
+        const std::int64_t ns = std::max<std::int64_t>(wait_us * 1000, 1);
+        wait.it_value = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    }
+    ::timerfd_settime(State().tick_wait, 0, &wait, nullptr);
+}
+
+// Without a timerfd the wait falls back on poll's own timeout, rounded up to the millisecond.
+int MillisecondsUp(std::int64_t wait_us) {
+    return wait_us < 0 ? -1 : static_cast<int>((wait_us + 999) / 1000);
 }
 
 } // namespace
@@ -81,7 +103,7 @@ void StartTimers(const Form& form) {
     for (const ControlLayout& control : form.layout.controls) {
         if (control.kind == ControlKind::Timer && control.interval_ms > 0) {
             State().timers.push_back({&form, control.name + "_Timer", control.interval_ms,
-                                      core::NextTickMs(now, control.interval_ms)});
+                                      core::NextTickMs(now, control.interval_ms, 0)});
         }
     }
 }
@@ -89,17 +111,20 @@ void StartTimers(const Form& form) {
 void RunLoop() {
     // Without the notice a step is still caught on the next wake-up, at most one period later.
     State().clock_steps = posix::WatchClockSteps();
+    State().tick_wait = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     while (true) {
-        std::int64_t wait = -1;
-        const std::int64_t now = WallClockMs();
+        std::int64_t wait_us = -1;
+        const std::int64_t now_us = WallClockUs();
         for (const Timer& timer : State().timers) {
             const std::int64_t left =
-                std::clamp<std::int64_t>(timer.due_ms - now, 0, timer.period_ms);
-            wait = wait < 0 ? left : std::min(wait, left);
+                std::clamp<std::int64_t>(timer.due_ms * 1000 - now_us, 0, timer.period_ms * 1000);
+            wait_us = wait_us < 0 ? left : std::min(wait_us, left);
         }
-        pollfd watched[2] = {{xcb_get_file_descriptor(State().display), POLLIN, 0},
-                             {State().clock_steps, POLLIN, 0}};
-        const int ready = ::poll(watched, 2, static_cast<int>(wait));
+        ArmTickWait(wait_us);
+        pollfd watched[3] = {{xcb_get_file_descriptor(State().display), POLLIN, 0},
+                             {State().clock_steps, POLLIN, 0},
+                             {State().tick_wait, POLLIN, 0}};
+        const int ready = ::poll(watched, 3, State().tick_wait < 0 ? MillisecondsUp(wait_us) : -1);
         if (ready < 0 && errno != EINTR) {
             std::perror("velmorin: poll");
             std::_Exit(1);

@@ -151,19 +151,22 @@ TEST_F(ChimeTest, AnHourIsHeardOrSkippedWhole) {
 }
 
 // Every backend's timer waits for this grid point: the first multiple of its interval past now,
-// plus the lag, for any interval a layout can give and on both sides of the epoch.
+// plus the lag of a timer that waits in whole milliseconds or none, for any interval a layout
+// can give and on both sides of the epoch.
 TEST(TickGrid, TheNextTickIsTheNextMultipleOfTheIntervalAfterNowPlusTheLag) {
     using platform::core::kTickLagMs;
     using platform::core::NextTickMs;
-    for (const std::int64_t interval : {1, 7, 800, 1000, 65535, 2147483647}) {
-        for (const std::int64_t now :
-             {std::int64_t{-86'400'000'003}, std::int64_t{-801}, std::int64_t{-1}, std::int64_t{0},
-              kTickLagMs, kTickLagMs + 1, std::int64_t{1'796'000'000'003}}) {
-            const std::int64_t next = NextTickMs(now, interval);
-            EXPECT_GT(next, now) << interval << " " << now;
-            EXPECT_LE(next - now, interval) << interval << " " << now;
-            EXPECT_EQ(((next - kTickLagMs) % interval + interval) % interval, 0)
-                << interval << " " << now;
+    for (const std::int64_t lag : {std::int64_t{0}, kTickLagMs}) {
+        for (const std::int64_t interval : {1, 7, 800, 1000, 65535, 2147483647}) {
+            for (const std::int64_t now :
+                 {std::int64_t{-86'400'000'003}, std::int64_t{-801}, std::int64_t{-1},
+                  std::int64_t{0}, kTickLagMs, kTickLagMs + 1, std::int64_t{1'796'000'000'003}}) {
+                const std::int64_t next = NextTickMs(now, interval, lag);
+                EXPECT_GT(next, now) << interval << " " << now;
+                EXPECT_LE(next - now, interval) << interval << " " << now;
+                EXPECT_EQ(((next - lag) % interval + interval) % interval, 0)
+                    << lag << " " << interval << " " << now;
+            }
         }
     }
     // A wake-up a little early waits; one far early means the clock went back, and ticks.
