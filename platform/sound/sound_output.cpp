@@ -17,38 +17,86 @@ constexpr int kChannels = 2;
 // A small buffer keeps the sound prompt: the sound server gets it within a few milliseconds.
 constexpr int kBufferFrames = 256;
 constexpr auto kRetry = std::chrono::milliseconds(200);
+// The converter is fed this much of a file at a time, so that a sound at a low rate or in one
+// channel is not converted far ahead of where it plays.
+constexpr Uint32 kPieceBytes = 4096;
 
 void FillCallback(void* output, Uint8* stream, int length) {
     static_cast<Output*>(output)->Fill(stream, length);
 }
 
-// Decodes a WAV image into the output's format; empty when it is no WAV that SDL can read.
-std::vector<std::int16_t> Decode(const std::string& wave) {
-    SDL_AudioSpec format{};
-    Uint8* data = nullptr;
-    Uint32 length = 0;
-    SDL_RWops* source = SDL_RWFromConstMem(wave.data(), static_cast<int>(wave.size()));
-    if (source == nullptr || SDL_LoadWAV_RW(source, 1, &format, &data, &length) == nullptr) {
-        return {};
-    }
-    std::vector<std::int16_t> samples;
-    SDL_AudioCVT convert{};
-    if (SDL_BuildAudioCVT(&convert, format.format, format.channels, format.freq, AUDIO_S16SYS,
-                          kChannels, kRate) >= 0) {
-        std::vector<Uint8> buffer(static_cast<std::size_t>(length) * std::max(convert.len_mult, 1));
-        std::memcpy(buffer.data(), data, length);
-        convert.buf = buffer.data();
-        convert.len = static_cast<int>(length);
-        if (SDL_ConvertAudio(&convert) == 0) {
-            samples.resize(static_cast<std::size_t>(convert.len_cvt) / sizeof(std::int16_t));
-            std::memcpy(samples.data(), buffer.data(), samples.size() * sizeof(std::int16_t));
-        }
-    }
-    SDL_FreeWAV(data);
-    return samples;
-}
-
 } // namespace
+
+// A sound as its file holds it, converted to the output's format a buffer at a time as it
+// plays: converting a whole hour's sound before its first buffer would hold that buffer back
+// by several milliseconds.
+struct Output::Sound {
+    Uint8* data = nullptr; // the file's samples, as SDL_LoadWAV_RW gives them
+    Uint32 length = 0;     // whole frames only
+    Uint32 frame_bytes = 0;
+    Uint32 fed = 0; // how much of them the converter has had
+    SDL_AudioStream* converter = nullptr;
+    int volume = 100;
+    std::chrono::milliseconds duration{0};
+
+    Sound() = default;
+    Sound(const Sound&) = delete;
+    Sound& operator=(const Sound&) = delete;
+    ~Sound() {
+        if (converter != nullptr) {
+            SDL_FreeAudioStream(converter);
+        }
+        SDL_FreeWAV(data);
+    }
+
+    // Null when the image is no WAV that SDL can read and convert, or holds no sample.
+    static std::unique_ptr<Sound> Load(const std::string& wave, int volume) {
+        auto sound = std::make_unique<Sound>();
+        SDL_AudioSpec format{};
+        SDL_RWops* source = SDL_RWFromConstMem(wave.data(), static_cast<int>(wave.size()));
+        if (source == nullptr ||
+            SDL_LoadWAV_RW(source, 1, &format, &sound->data, &sound->length) == nullptr) {
+            sound->data = nullptr;
+            return nullptr;
+        }
+        sound->frame_bytes = SDL_AUDIO_BITSIZE(format.format) / 8 * format.channels;
+        if (sound->frame_bytes == 0 || format.freq <= 0) {
+            return nullptr;
+        }
+        sound->length -= sound->length % sound->frame_bytes;
+        sound->converter = SDL_NewAudioStream(format.format, format.channels, format.freq,
+                                              AUDIO_S16SYS, kChannels, kRate);
+        if (sound->length == 0 || sound->converter == nullptr) {
+            return nullptr;
+        }
+        sound->volume = volume;
+        sound->duration =
+            std::chrono::milliseconds(std::uint64_t{sound->length} / sound->frame_bytes * 1000 /
+                                      static_cast<std::uint64_t>(format.freq));
+        return sound;
+    }
+
+    // Up to `wanted` bytes in the output's format; fewer once the sound has ended.
+    int Take(Uint8* stream, int wanted) {
+        while (SDL_AudioStreamAvailable(converter) < wanted && fed < length) {
+            const Uint32 piece = std::min(length - fed, kPieceBytes / frame_bytes * frame_bytes);
+            // A piece the converter refuses ends the sound rather than repeating the refusal.
+            fed = SDL_AudioStreamPut(converter, data + fed, static_cast<int>(piece)) == 0
+                      ? fed + piece
+                      : length;
+            if (fed == length) {
+                SDL_AudioStreamFlush(converter);
+            }
+        }
+        const int taken = std::max(SDL_AudioStreamGet(converter, stream, wanted), 0);
+        // Scaled in the samples themselves: the system's volume and other programs' sound
+        // stay as they are.
+        core::ScaleSamples(stream, static_cast<std::size_t>(taken), 16, volume);
+        return taken;
+    }
+};
+
+Output::Output() = default;
 
 Output::~Output() {
     Close();
@@ -91,44 +139,36 @@ bool Output::Ready() const {
 
 std::chrono::milliseconds Output::Play(const std::optional<std::string>& wave, bool no_default,
                                        int volume) {
-    std::vector<std::int16_t> next;
+    std::unique_ptr<Sound> next;
     if (wave) {
-        next = Decode(*wave);
+        next = Sound::Load(*wave, volume);
     }
-    if (next.empty() && !no_default) {
-        next = Decode(AlertWave());
+    if (next == nullptr && !no_default) {
+        next = Sound::Load(AlertWave(), volume);
     }
-    // Scaled in the samples themselves: the system's volume and other programs' sound stay as
-    // they are.
-    core::ScaleSamples(reinterpret_cast<std::uint8_t*>(next.data()),
-                       next.size() * sizeof(std::int16_t), 16, volume);
-    const auto length = std::chrono::milliseconds(next.size() / kChannels * 1000 / kRate);
-    SDL_LockAudioDevice(device_);
-    samples_.swap(next);
-    position_ = 0;
-    SDL_UnlockAudioDevice(device_);
-    return length;
+    const std::chrono::milliseconds duration =
+        next != nullptr ? next->duration : std::chrono::milliseconds(0);
+    Replace(std::move(next));
+    return duration;
 }
 
 void Output::Silence() {
-    if (device_ == 0) {
-        return;
+    Replace(nullptr);
+}
+
+void Output::Replace(std::unique_ptr<Sound> next) {
+    if (device_ != 0) {
+        SDL_LockAudioDevice(device_);
     }
-    SDL_LockAudioDevice(device_);
-    samples_.clear();
-    position_ = 0;
-    SDL_UnlockAudioDevice(device_);
+    sound_.swap(next);
+    if (device_ != 0) {
+        SDL_UnlockAudioDevice(device_);
+    }
 }
 
 void Output::Fill(std::uint8_t* stream, int length) {
-    const std::size_t wanted = static_cast<std::size_t>(length) / sizeof(std::int16_t);
-    const std::size_t take = std::min(wanted, samples_.size() - position_);
-    if (take > 0) {
-        std::memcpy(stream, samples_.data() + position_, take * sizeof(std::int16_t));
-    }
-    std::memset(stream + take * sizeof(std::int16_t), 0,
-                static_cast<std::size_t>(length) - take * sizeof(std::int16_t));
-    position_ += take;
+    const int taken = sound_ != nullptr ? sound_->Take(stream, length) : 0;
+    std::memset(stream + taken, 0, static_cast<std::size_t>(length - taken));
 }
 
 void Output::Close() {
@@ -137,8 +177,7 @@ void Output::Close() {
     }
     SDL_CloseAudioDevice(device_);
     device_ = 0;
-    samples_.clear();
-    position_ = 0;
+    sound_.reset();
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 

@@ -4,15 +4,15 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace platform::sound {
 
 class Output {
   public:
-    Output() = default;
+    Output();
     ~Output();
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
@@ -30,11 +30,14 @@ class Output {
     void Fill(std::uint8_t* stream, int length);
 
   private:
+    struct Sound;
+
     void Close();
+    // Swaps in `next` under the device's lock; the sound it replaces is freed outside it.
+    void Replace(std::unique_ptr<Sound> next);
 
     std::uint32_t device_ = 0;
-    std::vector<std::int16_t> samples_; // interleaved stereo at the device's rate
-    std::size_t position_ = 0;
+    std::unique_ptr<Sound> sound_;
     std::chrono::steady_clock::time_point next_attempt_{};
 };
 

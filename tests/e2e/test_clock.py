@@ -124,10 +124,12 @@ class ClockStepTest(harness.SessionTest):
                 timeline.append((time.time(), harness.file_size(capture) or 0))
                 time.sleep(0.005)
 
-        # The sound is read afresh at every chime: a file replaced between the two is heard. It
-        # lasts twelve seconds, so the next chime, seven seconds on after the step, must cut it.
+        # The sound is read afresh at every chime: a file replaced between the two is heard, in
+        # its own format (8-bit at 22,050 Hz, as old WAV files are). It lasts twelve seconds, so
+        # the next chime, seven seconds on after the step, must cut it.
         poll_until(hour_real + 3)
-        harness.write_tone(os.path.join(self.session.root, "new.WAV"), REPLACEMENT, 12.0)
+        harness.write_tone(os.path.join(self.session.root, "new.WAV"), REPLACEMENT, 12.0,
+                           rate=22050, width=1)
         os.replace(os.path.join(self.session.root, "new.WAV"), os.path.join(folder, "03.WAV"))
         # From hh:00:10 forward to the next hour's second 3: the stepped-over chime is not played
         # late, the one at second 8 comes as usual (the device is still open, in its grace).
