@@ -17,14 +17,16 @@ import benchlib
 import sound_server
 
 LEAD = 10
+# As long as the longest hour sound the program ships (a file's length is read and decoded at
+# the tick), and still short of eight seconds, so that the sink is silent before hh:00:08 and
+# its onset can be told from the end of the first.
+TONE_SECONDS = 7.0
 
 
-def write_tones(folder, seconds=2.0):
-    # Sounds shorter than eight seconds, so that the sink is silent before hh:00:08 and its
-    # onset can be told from the end of the first.
+def write_tones(folder):
     for hour in range(12):
         benchlib.write_tone(os.path.join(folder, f"{hour:02d}.WAV"),
-                            sound_server.tone_frequency(hour), seconds, sound_server.RATE)
+                            sound_server.tone_frequency(hour), TONE_SECONDS, sound_server.RATE)
 
 
 def one_hour(scratch, display, folder, server, recorder, hour_start):
@@ -47,8 +49,8 @@ def one_hour(scratch, display, folder, server, recorder, hour_start):
             heard = None
         onsets.append(None if heard is None else (heard - real) * 1000)
     benchlib.stop(process, folder)
-    # The sound helper ends a little after its copy; the next hour starts on a silent sink.
-    time.sleep(3)
+    # The last sound is heard out after its copy ends; the next hour starts on a silent sink.
+    time.sleep(max(0, real + TONE_SECONDS + 1 - time.time()))
     return onsets
 
 
