@@ -2,7 +2,9 @@
 """Resident cost: memory, CPU time and voluntary context switches of a running copy, measured
 over one real minute and scaled to an hour; nothing is accelerated.
 
-Three copies run side by side for a minute each:
+Three copies run for a minute each, one after another: a copy's cost depends on what else wakes
+when it does (a processor that another copy has just woken costs less to wake again), so copies
+ticking side by side would blur each other's figures.
   idle        on the real clock, away from any hour: the cost of the ticks alone;
   idle+fake   under a libfaketime offset that keeps it away from any hour;
   chimes      under an offset that starts it at hh:59:55, so its minute holds both chimes.
@@ -20,7 +22,6 @@ import argparse
 import glob
 import math
 import os
-import random
 import re
 import statistics
 import threading
@@ -128,35 +129,30 @@ def main():
     parser.parse_args()
     benchlib.check_built(free_timer=False)
 
-    now = time.time()
-    this_hour = math.floor(now / 3600) * 3600
-    offsets = {
-        "idle": None,
-        "idle+fake": round(this_hour + 7200 + 1200 - now),
-        "chimes": round(this_hour + 7200 - 5 - now),
-    }
+    names = ["idle", "idle+fake", "chimes"]
     with benchlib.Display() as display, benchlib.Scratch() as scratch:
-        # Only the real-clock copy is watched: its reads of Velmorin.ini are its ticks.
-        folders = {name: scratch.program_folder() for name in offsets}
-        watch = benchlib.Watch(folders["idle"])
-        copies, samplers = {}, {}
-        for name, offset in offsets.items():
-            # Each copy needs a runtime folder of its own, or the later ones would see the
-            # first running and open their control window.
-            runtime = os.path.join(scratch.root, "runtime-" + name.replace("+", "-"))
-            os.mkdir(runtime, 0o700)
-            env = scratch.environment(display, offset, {"XDG_RUNTIME_DIR": runtime})
-            copies[name] = benchlib.start_program(folders[name], env)
-            samplers[name] = Sampler(copies[name].pid)
-            time.sleep(random.uniform(0.1, 0.3))
-        figures = {name: samplers[name].window() for name in offsets}
-        rss = {name: samplers[name].rss for name in offsets}
+        folders = {name: scratch.program_folder() for name in names}
+        samplers = {}
+        for name in names:
+            # Offsets are worked out as each copy starts, a minute after the one before.
+            now = time.time()
+            this_hour = math.floor(now / 3600) * 3600
+            offset = {"idle": None, "idle+fake": round(this_hour + 7200 + 1200 - now),
+                      "chimes": round(this_hour + 7200 - 5 - now)}[name]
+            # Only the real-clock copy is watched: its reads of Velmorin.ini are its ticks.
+            watch = benchlib.Watch(folders[name]) if name == "idle" else None
+            env = scratch.environment(display, offset)
+            copy = benchlib.start_program(folders[name], env)
+            samplers[name] = Sampler(copy.pid)
+            samplers[name].thread.join()
+            benchlib.stop(copy, folders[name])
+            if watch is not None:
+                events = watch.drain()
+                watch.close()
+        figures = {name: samplers[name].window() for name in names}
+        rss = {name: samplers[name].rss for name in names}
         memories = {name: (samplers[name].start_memory, samplers[name].end_memory,
-                           samplers[name].helper_peak) for name in offsets}
-        for name in offsets:
-            benchlib.stop(copies[name], folders[name])
-        events = watch.drain()
-        watch.close()
+                           samplers[name].helper_peak) for name in names}
 
     minutes = (WINDOW[1] - WINDOW[0]) / 60
     idle = [value / minutes for value in figures["idle"]]
@@ -164,7 +160,7 @@ def main():
     print("Resident cost")
     rows = [[name, f"{rss[name][0]:.1f}", f"{rss[name][1]:.1f}",
              f"{figures[name][0] * 1000:.1f}", figures[name][1], figures[name][2]]
-            for name in offsets]
+            for name in names]
     benchlib.table(["copy (one minute)", "RSS MiB", "peak MiB", "CPU ms", "vol. sw",
                     "invol. sw"], rows)
     print()
