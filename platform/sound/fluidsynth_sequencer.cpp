@@ -31,9 +31,9 @@ namespace platform::sequencer {
 
 namespace {
 
-constexpr int kRate = 44100;
-constexpr int kChannels = 2;
-constexpr Uint16 kBufferFrames = 1024;
+constexpr int kRate = sound::kOutputRate;
+constexpr int kChannels = sound::kOutputChannels;
+constexpr int kBufferFrames = 1024;
 // Loud enough to stand beside the hour's sound; FluidSynth's own default (0.2) is faint.
 constexpr double kGain = 0.5;
 // Below this peak (about -50 dBFS, some 30 dB under the tune's loudest notes) a buffer counts
@@ -243,14 +243,7 @@ std::uint32_t OpenSynth(Sequencer& s, std::span<const unsigned char> smf) {
 
 // The device opens last and paused, so that it starts as close to the first note as it can.
 std::uint32_t OpenDevice(Sequencer& s) {
-    SDL_AudioSpec wanted{};
-    wanted.freq = kRate;
-    wanted.format = AUDIO_S16SYS;
-    wanted.channels = kChannels;
-    wanted.samples = kBufferFrames;
-    wanted.callback = Render;
-    wanted.userdata = &s;
-    s.device = SDL_OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
+    s.device = sound::OpenOutput(Render, &s, kBufferFrames);
     return s.device == 0 ? MCIERR_HARDWARE : 0;
 }
 

@@ -1,25 +1,26 @@
 #include "platform/sound/sdl_audio.h"
 
 #include <SDL.h>
-#include <mutex>
 
 namespace platform::sound {
 
-namespace {
-std::mutex& AudioLock() {
-    static std::mutex lock;
-    return lock;
-}
-} // namespace
-
 bool AcquireAudio() {
-    std::lock_guard guard(AudioLock());
     return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
 }
 
 void ReleaseAudio() {
-    std::lock_guard guard(AudioLock());
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+std::uint32_t OpenOutput(FillFunction fill, void* userdata, int frames) {
+    SDL_AudioSpec wanted{};
+    wanted.freq = kOutputRate;
+    wanted.format = AUDIO_S16SYS;
+    wanted.channels = kOutputChannels;
+    wanted.samples = static_cast<Uint16>(frames);
+    wanted.callback = fill;
+    wanted.userdata = userdata;
+    return SDL_OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
 }
 
 } // namespace platform::sound

@@ -1,12 +1,24 @@
 #pragma once
 
-// The hour's sound and the About tune each open an audio device of their own, from different
-// threads; SDL's audio subsystem is started and stopped here, under one lock, for both.
+// SDL's audio output as the sound helper and the About tune both open it: signed 16-bit stereo
+// at 44.1 kHz, filled by a callback on SDL's audio thread.
+
+#include <cstdint>
 
 namespace platform::sound {
+
+inline constexpr int kOutputRate = 44100;
+inline constexpr int kOutputChannels = 2;
+
+// Called on SDL's audio thread to fill `bytes` of the output.
+using FillFunction = void (*)(void* userdata, std::uint8_t* stream, int bytes);
 
 // Starts SDL's audio subsystem if needed. False when no audio driver could be started.
 bool AcquireAudio();
 void ReleaseAudio();
+
+// A device of its own, paused, with buffers of `frames`; 0 when none could be opened (no sound
+// server, no device).
+std::uint32_t OpenOutput(FillFunction fill, void* userdata, int frames);
 
 } // namespace platform::sound

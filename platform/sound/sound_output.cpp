@@ -2,6 +2,7 @@
 
 #include "platform/core/sample_volume.h"
 #include "platform/sound/alert.h"
+#include "platform/sound/sdl_audio.h"
 
 #include <SDL.h>
 
@@ -12,8 +13,6 @@ namespace platform::sound {
 
 namespace {
 
-constexpr int kRate = 44100;
-constexpr int kChannels = 2;
 // A small buffer keeps the sound prompt: the sound server gets it within a few milliseconds.
 constexpr int kBufferFrames = 256;
 constexpr auto kRetry = std::chrono::milliseconds(200);
@@ -65,7 +64,7 @@ struct Output::Sound {
         }
         sound->length -= sound->length % sound->frame_bytes;
         sound->converter = SDL_NewAudioStream(format.format, format.channels, format.freq,
-                                              AUDIO_S16SYS, kChannels, kRate);
+                                              AUDIO_S16SYS, kOutputChannels, kOutputRate);
         if (sound->length == 0 || sound->converter == nullptr) {
             return nullptr;
         }
@@ -114,20 +113,13 @@ void Output::KeepOpen() {
         return;
     }
     next_attempt_ = now + kRetry;
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+    if (!AcquireAudio()) {
         return;
     }
-    SDL_AudioSpec wanted{};
-    wanted.freq = kRate;
-    wanted.format = AUDIO_S16SYS;
-    wanted.channels = kChannels;
-    wanted.samples = kBufferFrames;
-    wanted.callback = FillCallback;
-    wanted.userdata = this;
-    device_ = SDL_OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
+    device_ = OpenOutput(FillCallback, this, kBufferFrames);
     if (device_ == 0) {
-        // No output at all (no server, no device): silent, and tried again later.
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        // No output at all: silent, and tried again later.
+        ReleaseAudio();
         return;
     }
     SDL_PauseAudioDevice(device_, 0);
@@ -178,7 +170,7 @@ void Output::Close() {
     SDL_CloseAudioDevice(device_);
     device_ = 0;
     sound_.reset();
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    ReleaseAudio();
 }
 
 } // namespace platform::sound
