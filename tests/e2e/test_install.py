@@ -52,7 +52,9 @@ class InstallTest(harness.SessionTest):
 
     def run_script(self, *arguments, display=True):
         # An empty DISPLAY is no display, for the script as for the program.
-        env = {**os.environ, **self.env, "DISPLAY": self.display.name if display else ""}
+        # The program the script starts inherits this, and nothing of the caller's desktop.
+        env = harness.tool_environment({**self.env, "DISPLAY": self.display.name if display
+                                        else ""})
         result = subprocess.run(["bash", SCRIPT, *arguments], env=env, capture_output=True,
                                 text=True, timeout=30)
         self.assertEqual(result.returncode, 0, result.stderr)
