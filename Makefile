@@ -6,7 +6,7 @@ AUTOSTART ?= 1
 .PHONY: run test build setup setup-test install uninstall windows setup-windows
 
 run: build
-	cd build/Velmorin && ./velmorin
+	@cd build/Velmorin && ./velmorin
 
 test: setup-test
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORIN_WERROR=ON
@@ -28,12 +28,12 @@ install: build
 uninstall:
 	scripts/install.sh uninstall
 
+# Quiet: progress on one line, the compiler's output only if the build fails.
 build: setup
-	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build build -j $(JOBS)
+	@JOBS=$(JOBS) scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 setup:
-	scripts/setup.sh
+	@scripts/setup.sh
 
 setup-test:
 	scripts/setup.sh --test --windows
@@ -45,7 +45,7 @@ windows: setup-windows
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build -j $(JOBS) --target make_chimes make_tune make_pictures
 	cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-		-DCMAKE_BUILD_TYPE=Release -DVELMORIN_HOST_TOOLS=$(CURDIR)/build/tools $(WINDOWS_FLAGS)
+		-DCMAKE_BUILD_TYPE=Release -DVELMORIN_HOST_TOOLS="$(CURDIR)/build/tools" $(WINDOWS_FLAGS)
 	cmake --build build-win -j $(JOBS)
 	cd build-win && cpack -G ZIP
 	cmake -DBUILD_DIR=build-win -P packaging/windows/installer.cmake

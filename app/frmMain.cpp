@@ -11,11 +11,28 @@ namespace {
 
 using platform::ControlKind;
 
+// Start-up could not clear a quit request that the file still holds: the first tick would end
+// this copy, which to the user looks like a start that worked.
+[[noreturn]] void EndForUnclearedRequest(const std::string& reason) {
+    platform::Tell("The time signal cannot start: its settings file " + Module1::settings_path +
+                       " holds a quit request (Quit=1), which it cannot clear (" + reason +
+                       "). Let your user write that folder and file, or set Quit=0 in the "
+                       "file, then start it again.",
+                   platform::Notice::Failure);
+    platform::EndWithStatus(1);
+}
+
 void Form_Load() {
     Module1::settings_path = SettingsPath(platform::ProgramFolder());
     // Every copy clears the request before its first tick, so a request left from an earlier
-    // run never stops a new copy.
-    ClearQuitRequest();
+    // run never stops a new copy. A folder the user cannot write keeps the request as it is:
+    // with Quit=0 the copy runs on, though no Alarm Quit can reach it.
+    if (!ClearQuitRequest()) {
+        const std::string reason = platform::LastErrorText();
+        if (IsQuitRequest(ReadQuitRequest())) {
+            EndForUnclearedRequest(reason);
+        }
+    }
     if (platform::AnotherCopyRunning()) {
         platform::Show(frmSetting);
     }

@@ -8,11 +8,11 @@ namespace {
 
 using platform::ControlKind;
 
-constexpr const char* kAboutText = "Velmorin Ver.3.5\r\n"
-                                   "© 2025-2026 Velmorin\r\n"
-                                   "\r\n"
-                                   "フリーソフト\r\n"
-                                   "作: Velmorin 開発チーム";
+const std::string kAboutText = std::string(kAboutTitle) + "\r\n"
+                                                          "© 2025-2026 Velmorin\r\n"
+                                                          "\r\n"
+                                                          "フリーソフト\r\n"
+                                                          "作: Velmorin 開発チーム";
 
 // The MCI results are ignored: without the tune the window is still worth showing.
 void SendIgnoringResult(const std::string& command) {

@@ -126,6 +126,20 @@ inline std::string_view AppTitle() {
 TimeOfDay Now();
 // Ends the process at once; no unload handler runs.
 [[noreturn]] void End();
+// The same, with an exit status that tells a script or the desktop why.
+[[noreturn]] void EndWithStatus(int status);
+
+// What a text told to the user is, which decides where it goes.
+enum class Notice {
+    Answer,  // what the user asked for on the command line: --help, --version
+    Mistake, // a command line the program cannot read
+    Failure, // why this copy cannot go on
+};
+// Tells the user: on Linux an answer on standard output, a mistake or a failure on standard
+// error, and a failure also in a message box when the program has no terminal (started from a
+// menu or at login), where nobody reads standard error. A Windows program has no console: it
+// shows each in a message box, and writes it to standard output or error too where it has them.
+void Tell(std::string_view text, Notice notice);
 // Why the last Windows function of this thread failed, as a sentence (errno, GetLastError).
 std::string LastErrorText();
 // The level of the sounds that later PlaySoundA calls of this process start, in percent of each

@@ -16,6 +16,8 @@ for flag in "$@"; do
     --test)
         packages+=(xvfb xauth xdotool x11-utils faketime imagemagick sox python3 python3-mido
                    desktop-file-utils
+                   # sudo, to see set-up refused by it as a user it does not list
+                   sudo
                    # a private sound server that the tests hear the program through
                    pulseaudio pulseaudio-utils
                    # a private session bus with a notification server, GNOME's settings schemas
@@ -61,17 +63,39 @@ for p in "${packages[@]}"; do
     fi
 done
 
-if [ ${#as_root[@]} -gt 0 ] && ! command -v sudo >/dev/null &&
-    [ $((${#missing[@]} + ${#absent[@]})) -gt 0 ]; then
-    steps=()
+# A user who cannot become root here is told, in one line, what to run as root instead.
+say_run_as_root() {
+    local steps=() command
     [ ${#missing[@]} -eq 0 ] ||
         steps+=("apt-get update && apt-get install -y --no-install-recommends ${missing[*]}")
     [ ${#absent[@]} -eq 0 ] ||
         steps+=("printf \"%s UTF-8\\n\" ${absent[*]} >>/etc/locale.gen && locale-gen")
     command=$(printf ' && %s' "${steps[@]}")
-    echo "Setup needs root and there is no sudo: run su -c '${command:4}' (or install sudo), then" \
-        "run this again." >&2
+    echo "Setup needs root and $1: run su -c '${command:4}'$2, then run this again." >&2
     exit 1
+}
+
+# sudo's own words in what it said (standard input), first line and first clause: why it refused.
+refusal() {
+    local line
+    line=$(grep -m1 -e '^sudo: ' -e '^Sorry, user ') || return 1
+    line=${line#sudo: }
+    echo "${line%%;*}"
+}
+
+if [ ${#as_root[@]} -gt 0 ] && [ $((${#missing[@]} + ${#absent[@]})) -gt 0 ]; then
+    command -v sudo >/dev/null || say_run_as_root "there is no sudo" " (or install sudo)"
+    # sudo tells without a prompt whether it will run anything for this user: a user it does
+    # not list is refused at once, one it lists without a password passes, and one that needs
+    # a password is asked for it below, on the terminal. Without one (a script, an IDE) it can
+    # ask only through an askpass helper.
+    if ! said=$(sudo -n -v 2>&1); then
+        if [[ $said == *"may not run sudo"* ]]; then
+            say_run_as_root "sudo refuses you ($(refusal <<<"$said"))" ""
+        elif [ -z "${SUDO_ASKPASS:-}" ] && ! { : </dev/tty; } 2>/dev/null; then
+            say_run_as_root "sudo needs your password, with no terminal to ask it on" ""
+        fi
+    fi
 fi
 
 if [ ${#missing[@]} -gt 0 ]; then
@@ -82,6 +106,12 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt=("${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q -o Dpkg::Use-Pty=0)
     if ! { "${apt[@]}" update && "${apt[@]}" install -y --no-install-recommends "${missing[@]}"; } \
         >"$log" 2>&1; then
+        # sudo refused before apt-get ran (no terminal to ask the password on, a wrong password,
+        # a command it does not allow): the log holds only sudo's words.
+        if [ ${#as_root[@]} -gt 0 ] && reason=$(refusal <"$log"); then
+            rm -f "$log"
+            say_run_as_root "sudo refuses you ($reason)" ""
+        fi
         tail -n 20 "$log" >&2
         echo "Installing failed; the whole output is in $log" >&2
         exit 1

@@ -19,8 +19,8 @@ std::string SettingsPath(const std::string& folder) {
     return folder + std::string(platform::PathSeparator()) + "Velmorin.ini";
 }
 
-void ClearQuitRequest() {
-    WriteQuit("0");
+bool ClearQuitRequest() {
+    return WriteQuit("0");
 }
 
 bool RequestQuit() {

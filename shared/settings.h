@@ -7,7 +7,8 @@
 
 // The settings file of the program started from `folder`.
 std::string SettingsPath(const std::string& folder);
-void ClearQuitRequest();
+// False when the request could not be cleared; platform::LastErrorText() says why.
+bool ClearQuitRequest();
 // False when the request could not be written; platform::LastErrorText() says why.
 bool RequestQuit();
 // Writes the quit request into this copy's settings file and into that of every other copy

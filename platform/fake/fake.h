@@ -12,8 +12,11 @@
 
 namespace fake {
 
-// Thrown by platform::End() and caught by the functions below, which then record the end.
-struct ProcessEnded {};
+// Thrown by platform::End() and EndWithStatus(), and caught by the functions below, which then
+// record the end.
+struct ProcessEnded {
+    int status = 0;
+};
 
 struct Sound {
     platform::TimeOfDay at;
@@ -53,6 +56,9 @@ void Block(int milliseconds);
 void Click(const platform::Form& form, std::string_view control);
 
 bool Ended();
+int ExitStatus();
+// What platform::Tell told the user, in order.
+const std::vector<std::string>& Told();
 const std::vector<Sound>& Sounds();
 const std::vector<std::string>& MessageBoxes();
 bool IsVisible(const platform::Form& form);

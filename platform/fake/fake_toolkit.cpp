@@ -32,12 +32,14 @@ struct Fake {
     float screen_width = 1024 * 15;
     float screen_height = 768 * 15;
     bool ended = false;
+    int exit_status = 0;
     bool user_busy = false;
     int busy_questions = 0;
     int wave_volume = 100;
     int event_passes = 0;
     std::vector<Sound> sounds;
     std::vector<std::string> message_boxes;
+    std::vector<std::string> told;
 };
 
 Fake& State() {
@@ -56,8 +58,9 @@ template <typename F> void Dispatch(F&& handler) {
     }
     try {
         handler();
-    } catch (const ProcessEnded&) {
+    } catch (const ProcessEnded& end) {
         State().ended = true;
+        State().exit_status = end.status;
     }
 }
 
@@ -154,6 +157,12 @@ void Click(const platform::Form& form, std::string_view control) {
 
 bool Ended() {
     return State().ended;
+}
+int ExitStatus() {
+    return State().exit_status;
+}
+const std::vector<std::string>& Told() {
+    return State().told;
 }
 const std::vector<Sound>& Sounds() {
     return State().sounds;
@@ -268,6 +277,14 @@ TimeOfDay Now() {
 
 void End() {
     throw fake::ProcessEnded{};
+}
+
+void EndWithStatus(int status) {
+    throw fake::ProcessEnded{status};
+}
+
+void Tell(std::string_view text, Notice) {
+    fake::State().told.emplace_back(text);
 }
 
 void SetWaveVolume(int percent) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -75,6 +76,23 @@ std::string ReadRecord(int folder, const char* name) {
 }
 
 } // namespace
+
+// The folder of the executable as the kernel names it, whatever the command line said. Both
+// Linux programs ask it, the window program also before its toolkit starts (--help).
+std::string ProgramFolder() {
+    char path[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) {
+        return ".";
+    }
+    std::string folder(path, static_cast<std::size_t>(length));
+    const std::size_t slash = folder.rfind('/');
+    return slash == 0 ? "/" : folder.substr(0, slash);
+}
+
+std::string_view PathSeparator() {
+    return "/";
+}
 
 void posix::RecordRunningCopy(int lock_folder) {
     RecordFolder() = ::fcntl(lock_folder, F_DUPFD_CLOEXEC, 0);

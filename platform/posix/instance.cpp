@@ -158,8 +158,25 @@ bool RegisterRunningCopy() {
     return another;
 }
 
+bool InTerminal() {
+    return ::isatty(STDIN_FILENO) || ::isatty(STDERR_FILENO);
+}
+
+void Tell(std::string_view text, Notice notice, void (*box)(std::string_view)) {
+    const int length = static_cast<int>(text.size());
+    if (notice == Notice::Answer) {
+        std::fprintf(stdout, "%.*s\n", length, text.data());
+    } else {
+        std::fprintf(stderr, "velmorin: %.*s\n", length, text.data());
+    }
+    std::fflush(nullptr);
+    if (notice == Notice::Failure && !InTerminal()) {
+        box(text);
+    }
+}
+
 void SayRunningInTerminal() {
-    if (::isatty(STDIN_FILENO) || ::isatty(STDERR_FILENO)) {
+    if (InTerminal()) {
         std::fputs("velmorin: running, it chimes every hour. Start it again to open the control "
                    "window; Ctrl-C ends this copy.\n",
                    stderr);

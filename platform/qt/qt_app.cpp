@@ -74,11 +74,11 @@ int Run(const Form& startup, int argc, char** argv) {
         return 0;
     }
     qt::State().another_copy_running = posix::RegisterRunningCopy();
-    // A second copy shows its control window instead.
+    core::LoadStartupForm(startup);
+    // A second copy shows its control window instead; and start-up may have ended this one.
     if (!qt::State().another_copy_running) {
         posix::SayRunningInTerminal();
     }
-    core::LoadStartupForm(startup);
     return QApplication::exec();
 }
 
@@ -91,14 +91,6 @@ void MessageBox(std::string_view text) {
     QMessageBox box(QMessageBox::NoIcon, qt::Title(), QString::fromStdString(shown),
                     QMessageBox::Ok);
     box.exec();
-}
-
-std::string ProgramFolder() {
-    return QCoreApplication::applicationDirPath().toStdString();
-}
-
-std::string_view PathSeparator() {
-    return "/";
 }
 
 bool AnotherCopyRunning() {
@@ -117,6 +109,15 @@ bool PlaySoundA(const char* sound, void* /*module*/, std::uint32_t flags) {
 void End() {
     std::fflush(nullptr);
     std::_Exit(0);
+}
+
+void EndWithStatus(int status) {
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
+void Tell(std::string_view text, Notice notice) {
+    posix::Tell(text, notice, MessageBox);
 }
 
 } // namespace platform

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,25 +59,11 @@ int Run(const Form& startup, int /*argc*/, char** argv) {
         resident::HandOver();
         return 1;
     }
-    posix::SayRunningInTerminal();
     resident::ConnectDisplay();
     core::LoadStartupForm(startup);
+    // Only now is it known that this copy runs on: start-up may have ended it.
+    posix::SayRunningInTerminal();
     resident::RunLoop();
-}
-
-std::string ProgramFolder() {
-    char path[PATH_MAX];
-    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) {
-        return ".";
-    }
-    std::string folder(path, static_cast<std::size_t>(length));
-    const std::size_t slash = folder.rfind('/');
-    return slash == 0 ? "/" : folder.substr(0, slash);
-}
-
-std::string_view PathSeparator() {
-    return "/";
 }
 
 // The resident hands over before its start-up steps whenever another copy runs.
@@ -96,6 +81,15 @@ TimeOfDay Now() {
 void End() {
     std::fflush(nullptr);
     std::_Exit(0);
+}
+
+void EndWithStatus(int status) {
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
+void Tell(std::string_view text, Notice notice) {
+    posix::Tell(text, notice, MessageBox);
 }
 
 bool PlaySoundA(const char* sound, void* /*module*/, std::uint32_t flags) {

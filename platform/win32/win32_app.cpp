@@ -71,7 +71,7 @@ void NoDisplay() {
 
 using win32::State;
 
-// The command line is not read: the program takes no arguments, and every path it uses comes
+// The command line was answered before (--help, --version); every path the program uses comes
 // from the wide-character functions.
 int Run(const Form& startup, int, char**) {
     State().instance = GetModuleHandleW(nullptr);
@@ -153,6 +153,24 @@ TimeOfDay Now() {
 void End() {
     std::fflush(nullptr);
     ExitProcess(0);
+}
+
+void EndWithStatus(int status) {
+    std::fflush(nullptr);
+    ExitProcess(static_cast<UINT>(status));
+}
+
+void Tell(std::string_view text, Notice notice) {
+    // A GUI program has a standard output only where its starter gave it one (wine from a
+    // terminal, a redirection); writing where there is none does nothing.
+    std::FILE* stream = notice == Notice::Answer ? stdout : stderr;
+    std::fprintf(stream, notice == Notice::Answer ? "%.*s\n" : "velmorin: %.*s\n",
+                 static_cast<int>(text.size()), text.data());
+    std::fflush(stream);
+    const std::wstring shown = win32::Wide(text);
+    MessageBoxW(nullptr, shown.c_str(), win32::Wide(AppTitle()).c_str(),
+                MB_OK | MB_TASKMODAL | MB_SETFOREGROUND |
+                    (notice == Notice::Answer ? MB_ICONINFORMATION : MB_ICONERROR));
 }
 
 std::string LastErrorText() {

@@ -223,10 +223,17 @@ def notify_clock_set():
     return True
 
 
+def tool_environment(env=None):
+    # What a tool the test runs gets of the caller's environment: the commands and the home,
+    # never the caller's display, session bus or sound server.
+    return {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": os.environ.get("HOME", "/"),
+            "LANG": "C.UTF-8", **(env or {})}
+
+
 def helper(command, env=None, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL):
     # A process the test runs beside the program; it dies with the test.
-    return subprocess.Popen(command, env={**os.environ, **(env or {})}, stdout=stdout,
-                            stderr=stderr, text=True, preexec_fn=die_with_test)
+    return subprocess.Popen(command, env=tool_environment(env), stdout=stdout, stderr=stderr,
+                            text=True, preexec_fn=die_with_test)
 
 
 def stop(*processes):
@@ -314,7 +321,7 @@ def wait_until_still(path, quiet=1.0, timeout=60):
 # Windows, seen and driven through the X server as a user would.
 
 def _run(command, env):
-    return subprocess.run(command, capture_output=True, text=True, env={**os.environ, **env})
+    return subprocess.run(command, capture_output=True, text=True, env=tool_environment(env))
 
 
 def _x(display, *command):

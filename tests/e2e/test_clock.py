@@ -187,7 +187,7 @@ class ClockStepTest(harness.SessionTest):
             server.inhibit(busy == "inhibited")
             banners = "true" if busy != "banners" else "false"
             subprocess.run(["gsettings", "set", "org.gnome.desktop.notifications", "show-banners",
-                            banners], env={**os.environ, **gnome}, check=True)
+                            banners], env=harness.tool_environment(gnome), check=True)
             top = today + hour * 3600
             clock.set(clock.offset + round(top - 2 - (time.time() + clock.offset)))
             while time.time() + clock.offset < top + (3 if busy else 9.5):

@@ -52,7 +52,9 @@ class InstallTest(harness.SessionTest):
 
     def run_script(self, *arguments, display=True):
         # An empty DISPLAY is no display, for the script as for the program.
-        env = {**os.environ, **self.env, "DISPLAY": self.display.name if display else ""}
+        # The program the script starts inherits this, and nothing of the caller's desktop.
+        env = harness.tool_environment({**self.env, "DISPLAY": self.display.name if display
+                                        else ""})
         result = subprocess.run(["bash", SCRIPT, *arguments], env=env, capture_output=True,
                                 text=True, timeout=30)
         self.assertEqual(result.returncode, 0, result.stderr)
@@ -60,7 +62,7 @@ class InstallTest(harness.SessionTest):
 
     def install(self, **options):
         icons = os.path.join(os.path.dirname(harness.PROGRAM_DIR), "pictures", "icons")
-        return self.run_script("install", harness.PROGRAM_DIR, icons, **options)
+        return self.run_script("install", self.built, icons, **options)
 
     def start_entry(self, entry):
         return self.session.start(self.folder, env=self.env, command=exec_line(entry))
@@ -74,12 +76,16 @@ class InstallTest(harness.SessionTest):
         menu = os.path.join(self.data, "applications", "velmorin.desktop")
         autostart = os.path.join(self.config, "autostart", "velmorin.desktop")
 
+        # A build folder the program has run from (make run) holds that run's settings file,
+        # here with a quit request: it is not installed.
+        self.built = self.session.program_folder("built")
+        shipped = sorted(os.listdir(self.built))
+        with open(harness.settings_path(self.built), "w") as f:
+            f.write("[Form]\nQuit=1\n[Chime]\nVolume=5\n")
         said = self.install(display=False)
         self.assertIn("No display", said)
-        shipped = sorted(os.listdir(harness.PROGRAM_DIR))
         self.assertEqual(sorted(os.listdir(self.folder)), sorted(shipped + [".install-manifest"]))
-        self.assertEqual(filecmp.cmpfiles(harness.PROGRAM_DIR, self.folder, shipped, False)[0],
-                         shipped)
+        self.assertEqual(filecmp.cmpfiles(self.built, self.folder, shipped, False)[0], shipped)
         link = os.path.join(self.home, ".local", "bin", "velmorin")
         self.assertEqual(os.readlink(link), os.path.join(self.folder, "velmorin"))
         for size in (16, 32, 48, 64, 128, 256):
@@ -104,6 +110,8 @@ class InstallTest(harness.SessionTest):
 
         # An upgrade under the running copies replaces files by rename, keeps a WAV the user
         # changed, and starts no third copy.
+        with open(harness.settings_path(self.folder), "a") as f:
+            f.write("[Chime]\r\nQuiet=22-7\r\n")
         own = os.path.join(self.folder, "03.WAV")
         harness.write_tone(own, 1900, 0.5)
         with open(own, "rb") as f:
@@ -119,6 +127,7 @@ class InstallTest(harness.SessionTest):
         self.assertEqual(len(harness.processes_under(self.folder)), 2)
         self.assertIsNone(first.poll(), "the upgrade stopped the running copy")
         self.assertEqual(harness.quit_value(self.folder), "0")
+        self.assertIn("Quiet=22-7", harness.read_text(harness.settings_path(self.folder)))
 
         # Uninstall asks both copies to end, and they still obey.
         said = self.run_script("uninstall")
@@ -143,20 +152,40 @@ class InstallTest(harness.SessionTest):
 
 
     def test_setup_without_root_or_sudo_says_in_one_line_what_to_run(self):
-        # A PATH without sudo, on which dpkg-query finds no package installed.
-        path = os.path.join(self.session.root, "bin")
-        os.mkdir(path)
-        for tool in ("id", "grep"):
-            os.symlink(shutil.which(tool), os.path.join(path, tool))
-        with open(os.path.join(path, "dpkg-query"), "w") as f:
-            f.write("#!/bin/sh\nexit 1\n")
-        os.chmod(os.path.join(path, "dpkg-query"), 0o755)
+        # The script copied where nobody may read it, wherever the checkout is; a PATH of a few
+        # tools on which dpkg-query finds no package installed; no terminal, as from a script.
         os.chmod(self.session.root, 0o755)
+        script = shutil.copy(os.path.join(SCRIPTS, "setup.sh"), self.session.root)
         user = [shutil.which("setpriv"), "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
-        result = subprocess.run(user * (os.geteuid() == 0) + ["/bin/bash", SCRIPTS + "/setup.sh"],
-                                env={"PATH": path}, capture_output=True, text=True, timeout=30)
-        said = (result.stdout + result.stderr).splitlines()
-        self.assertNotEqual(result.returncode, 0)
-        self.assertEqual(len(said), 1, said)
-        self.assertIn("su -c 'apt-get update && apt-get install -y --no-install-recommends cmake ",
-                      said[0])
+
+        def setup(name, env=None, **tools):
+            path = os.path.join(self.session.root, name)
+            os.mkdir(path)
+            for tool in ("id", "grep", "env", "mktemp", "tail", "rm"):
+                os.symlink(shutil.which(tool), os.path.join(path, tool))
+            for tool, text in {"dpkg-query": "exit 1", **tools}.items():
+                with open(os.path.join(path, tool), "w") as f:
+                    f.write(f"#!/bin/sh\n{text}\n")
+                os.chmod(os.path.join(path, tool), 0o755)
+            result = subprocess.run(user * (os.geteuid() == 0) + ["/bin/bash", script],
+                                    env={"PATH": path, **(env or {})}, capture_output=True,
+                                    text=True, timeout=30, start_new_session=True)
+            self.assertNotEqual(result.returncode, 0)
+            return (result.stdout + result.stderr).splitlines()
+
+        su = "su -c 'apt-get update && apt-get install -y --no-install-recommends cmake "
+        # A sudo that needs a password: without a terminal it is known before apt-get runs, and
+        # with an askpass helper from what sudo says.
+        sudo = ('[ "$1" = -n ] && echo "sudo: a password is required" >&2 || echo "sudo: a '
+                'terminal is required to read the password; either use ..." >&2; exit 1')
+        cases = [("no-sudo", None, {}, "there is no sudo"),
+                 ("no-terminal", None, {"sudo": sudo}, "no terminal to ask it on"),
+                 ("askpass", {"SUDO_ASKPASS": "/bin/false"}, {"sudo": sudo},
+                  "(a terminal is required to read the password)")]
+        if os.geteuid() == 0:  # the real sudo to a user it does not list: no prompt
+            cases.append(("not-listed", None, {"sudo": 'exec /usr/bin/sudo "$@"'},
+                          "sudo refuses you (Sorry, user nobody may not run sudo on"))
+        for name, env, tools, reason in cases:
+            said = setup(name, env, **tools)
+            self.assertTrue(reason in said[-1] and su in said[-1], said)
+            self.assertEqual(len(said), 2 if env else 1, said)

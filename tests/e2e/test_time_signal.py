@@ -107,6 +107,67 @@ class TimeSignalTest(harness.SessionTest):
         self.assertEqual(d.communicate(), (b"", b""))
 
 
+    def test_help_version_and_a_wrong_option_answer_and_leave_a_running_copy_alone(self):
+        folder = self.session.program_folder()
+        running = self.started(folder)
+        ini, command = harness.settings_path(folder), os.path.join(folder, "velmorin")
+        before = (os.stat(ini).st_mtime_ns, os.listdir(self.session.runtime))
+        for option, status, wanted in (("--help", 0, folder + ":\n  Velmorin.ini"),
+                                       ("--version", 0, "3.04.0006 (its About window: Velmorin "
+                                                        "Ver.3.5)\n"),
+                                       ("--bogus", 2, "velmorin: unknown option '--bogus'; "
+                                                      "velmorin --help lists the options\n")):
+            for display in (self.display.name, None):
+                copy = self.session.start(folder, env={"DISPLAY": display},
+                                          command=[command, option])
+                out, error = (text.decode() for text in copy.communicate(timeout=10))
+                # An answer on standard output; a mistake in one line on standard error.
+                said, quiet = (out, error) if status == 0 else (error, out)
+                self.assertEqual((copy.returncode, quiet), (status, ""), error)
+                self.assertIn(wanted, said)
+        time.sleep(SETTLE)
+        self.assertEqual(harness.mapped_windows(self.display), [], "a window opened")
+        self.assertEqual((os.stat(ini).st_mtime_ns, os.listdir(self.session.runtime)), before)
+        self.assertIsNone(running.poll())
+
+    def test_a_folder_it_cannot_write_holding_quit_1_ends_it_saying_why(self):
+        folder = self.session.program_folder()
+        harness.write_quit(folder, 1)
+        options = {}
+        if os.geteuid() == 0:
+            # Root writes anywhere: the copies run as nobody, in a folder of root's.
+            os.chmod(self.session.root, 0o755)
+            runtime = os.path.join(self.session.root, "nobody-runtime")
+            os.mkdir(runtime, 0o700)
+            os.chown(runtime, NOBODY, NOBODY)
+            options = {"user": NOBODY, "env": {"XDG_RUNTIME_DIR": runtime}}
+        os.chmod(folder, 0o555)
+        self.addCleanup(os.chmod, folder, 0o755)
+        # In a terminal it says why there, in one line, and ends with a failure status.
+        master, terminal = pty.openpty()
+        copy = self.session.start(folder, stdin=terminal, stdout=terminal, stderr=terminal,
+                                  **options)
+        os.close(terminal)
+        self.assertEqual(copy.wait(timeout=10), 1)
+        said = os.read(master, 1000).decode() if select.select([master], [], [], 1)[0] else ""
+        self.assertRegex(said, rf"^velmorin: .*{harness.settings_path(folder)}.*Quit=1.*"
+                               rf"\({os.strerror(13)}\)[^\n]*\r\n$")
+        # From a menu or at login a message box says it, and the copy ends once it is closed.
+        copy = self.session.start(folder, **options)
+        box = harness.wait_for(lambda: harness.mapped_windows(self.display), 10)
+        self.assertEqual([w["title"] for w in box or []], ["Velmorin"], "no message box")
+        self.assertIsNone(copy.poll(), "it ended before the user could read why")
+        harness.press_key(self.display, box[0]["id"], "Return")
+        self.assertEqual(copy.wait(timeout=5), 1)
+        self.assertNotIn(b"running", copy.stderr.read())
+        # A request of 0 that it cannot write over: it runs, as ever.
+        os.chmod(folder, 0o755)
+        harness.write_quit(folder, 0)
+        os.chmod(folder, 0o555)
+        copy = self.session.start(folder, **options)
+        time.sleep(SETTLE)
+        self.assertIsNone(copy.poll(), "it ended with Quit=0")
+
     @unittest.skipUnless(os.geteuid() == 0 and shutil.which("setpriv"),
                          "runs the squatter as another user: needs root and setpriv")
     def test_another_users_locks_neither_fake_a_copy_nor_stop_the_program(self):

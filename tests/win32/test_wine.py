@@ -174,10 +174,24 @@ class WineTest(unittest.TestCase):
                         "OK did not close the About window")
 
     def test_without_a_display_it_says_so_and_exits(self):
-        copy = self.session.start(self.session.program_folder(), display=False, limit=30)
+        folder = self.session.program_folder()
+        copy = self.session.start(folder, display=False, limit=30)
         _, errors = copy.communicate(timeout=40)
         self.assertNotIn(copy.returncode, (0, 124), "124: it hung without a display")
         self.assertIn(b"no display", errors)
+        # The command line is answered with or without a display: in a message box, and on the
+        # standard output or error that wine gives it.
+        for option, display, status, said in (("--bogus", False, 2, b"'--bogus'"),
+                                              ("--version", True, 0, b"3.04.0006")):
+            copy = self.session.start(folder, display=display, limit=30, arguments=[option])
+            if display:
+                box = harness.wait_for(lambda: titled("Velmorin"), 20)
+                self.assertTrue(box, "no message box")
+                harness.press_key(DISPLAY, box[0]["id"], "Return")
+            out, errors = copy.communicate(timeout=40)
+            self.assertEqual(copy.returncode, status, errors)
+            self.assertIn(said, out + errors)
+        self.assertFalse(os.path.exists(os.path.join(folder, "Velmorin.ini")))
 
 
 class Installer(unittest.TestCase):

@@ -83,14 +83,15 @@ class WineSession(harness.Session):
         os.rename(os.path.join(self.root, "Velmorin"), folder)
         return folder
 
-    def start(self, folder, offset=None, lang="en_US.UTF-8", display=True, limit=120, env=None):
+    def start(self, folder, offset=None, lang="en_US.UTF-8", display=True, limit=120, env=None,
+              arguments=()):
         # Starts velmorin.exe in its folder; offset is a whole number of seconds added to the clock
         # (libfaketime; NO_FAKE_STAT keeps wine from seeing its prefix as changed).
         extra = {"WINEPREFIX": self.prefix, "LANG": lang, "LC_ALL": lang, "NO_FAKE_STAT": "1",
                  **WINE, **({} if display else {"DISPLAY": None}), **(env or {})}
         return super().start(folder, None if offset is None else time.time() + offset, env=extra,
                              command=["timeout", "-k", "5", str(limit), "wine",
-                                      os.path.join(folder, "velmorin.exe")])
+                                      os.path.join(folder, "velmorin.exe"), *arguments])
 
     def close(self):
         wine(self.prefix, "wineserver", "-k", limit=20)

@@ -1,0 +1,22 @@
+#pragma once
+
+// The command line: read once, here, for every platform.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct CommandLine {
+    bool help = false;
+    bool version = false;
+    // The first argument that is none of the program's options.
+    std::optional<std::string> unknown;
+};
+
+CommandLine ReadCommandLine(const std::vector<std::string_view>& arguments);
+
+// Answers what the command line asks for that ends the program before it starts (--help,
+// --version, an argument it cannot read), through platform::Tell: the exit status then, and
+// nothing when the program is to start. Nothing else is touched: no settings file, no lock.
+std::optional<int> AnswerCommandLine(int argc, char** argv);
