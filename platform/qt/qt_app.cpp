@@ -47,6 +47,27 @@ void StartupMessages(QtMsgType type, const QMessageLogContext&, const QString&) 
     }
 }
 
+// Qt centres a message box by a guess at the frame (and with no window manager, by a frame that
+// is not there); it is placed by the frame the window manager announces instead, before it is
+// mapped, so that it shows centred and stays where it shows.
+class CentredMessageBox final : public QMessageBox {
+  public:
+    using QMessageBox::QMessageBox;
+
+  protected:
+    void showEvent(QShowEvent* event) override {
+        // Sizes the box to its text.
+        QMessageBox::showEvent(event);
+        const QMargins frame = FrameBeforeMapping(*this);
+        const QSize outer = size().grownBy(frame);
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        MoveFrameTo(*this,
+                    {screen.x() + (screen.width() - outer.width()) / 2,
+                     screen.y() + (screen.height() - outer.height()) / 2},
+                    frame);
+    }
+};
+
 } // namespace
 
 } // namespace qt
@@ -82,14 +103,17 @@ int Run(const Form& startup, int argc, char** argv) {
     return QApplication::exec();
 }
 
+// A window shown just before is painted before this returns: the About tune that follows
+// holds the event thread.
 void DoEvents() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+    qt::PaintShownWindows();
 }
 
 void MessageBox(std::string_view text) {
     const std::string shown(text.substr(0, text.find('\0')));
-    QMessageBox box(QMessageBox::NoIcon, qt::Title(), QString::fromStdString(shown),
-                    QMessageBox::Ok);
+    qt::CentredMessageBox box(QMessageBox::NoIcon, qt::Title(), QString::fromStdString(shown),
+                              QMessageBox::Ok);
     box.exec();
 }
 
