@@ -68,6 +68,31 @@ class CentredMessageBox final : public QMessageBox {
     }
 };
 
+// Under a Wayland compositor the windows go where the compositor puts them; on the X display
+// (XWayland there) they go where the program puts them, as on any X desktop. A platform the user
+// chose is kept.
+void PreferTheXDisplay() {
+    const char* display = std::getenv("DISPLAY");
+    if (display != nullptr && *display && std::getenv("QT_QPA_PLATFORM") == nullptr) {
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+    }
+}
+
+// Qt's own handler, which prints every other message.
+QtMessageHandler qt_messages = nullptr;
+
+// The session has ended when the display has gone: said in one line, as the resident says it,
+// instead of Qt's own warning.
+void RunningMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.contains(QLatin1String("X11 connection broke"))) {
+        std::fprintf(stderr, "velmorin: the display has closed\n");
+        std::_Exit(1);
+    }
+    if (qt_messages != nullptr) {
+        qt_messages(type, context, message);
+    }
+}
+
 } // namespace
 
 } // namespace qt
@@ -78,9 +103,10 @@ int Run(const Form& startup, int argc, char** argv) {
                              "is not set)\n");
         return 1;
     }
-    qInstallMessageHandler(qt::StartupMessages);
+    qt::PreferTheXDisplay();
+    qt::qt_messages = qInstallMessageHandler(qt::StartupMessages);
     QApplication app(argc, argv);
-    qInstallMessageHandler(nullptr);
+    qInstallMessageHandler(qt::RunningMessages);
     // The host window stays loaded, hidden, for the life of the process.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(qt::Title());
