@@ -187,6 +187,11 @@ bool FormWindow::event(QEvent* event) {
 
 void FormWindow::paintEvent(QPaintEvent* event) {
     painted = true;
+    // Once exposed, the window is framed; a window manager that keeps the client area where it
+    // was sends it no move to correct the placement on.
+    if (placed_without_frame) {
+        QTimer::singleShot(0, this, &FormWindow::CorrectPlacement);
+    }
     if (!background.isNull()) {
         QPainter painter(this);
         painter.drawPixmap(0, 0, background);

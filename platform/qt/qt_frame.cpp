@@ -13,10 +13,9 @@ namespace platform::qt {
 
 namespace {
 
-// A window manager that supports the request answers within a few milliseconds; one that
-// claims to and stays silent, or one that has gone and left its claim on the root window,
-// costs no more than this.
-constexpr auto kFrameAnswerWait = std::chrono::milliseconds(100);
+// A window manager that supports the request answers within a few milliseconds, or a few
+// hundred on a busy machine; one that claims to and stays silent costs no more than this.
+constexpr auto kFrameAnswerWait = std::chrono::milliseconds(500);
 
 xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
     xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
@@ -68,8 +67,14 @@ QMargins FrameBeforeMapping(QWidget& window) {
     const xcb_atom_t extents = Atom(connection, "_NET_FRAME_EXTENTS");
     const std::vector<std::uint32_t> supported =
         Property(connection, root, Atom(connection, "_NET_SUPPORTED"), XCB_ATOM_ATOM);
+    // A window manager that has gone leaves its claims on the root window, but not its own
+    // window, which names itself.
+    const xcb_atom_t check = Atom(connection, "_NET_SUPPORTING_WM_CHECK");
+    const std::vector<std::uint32_t> manager = Property(connection, root, check, XCB_ATOM_WINDOW);
     if (root == XCB_WINDOW_NONE || request == XCB_ATOM_NONE ||
-        std::find(supported.begin(), supported.end(), request) == supported.end()) {
+        std::find(supported.begin(), supported.end(), request) == supported.end() ||
+        manager.size() != 1 ||
+        Property(connection, manager[0], check, XCB_ATOM_WINDOW) != manager) {
         return {};
     }
     const auto id = static_cast<xcb_window_t>(window.winId());
