@@ -8,8 +8,9 @@ packages=(
     cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libsdl2-dev libfluidsynth-dev
     libxcb1-dev libgtest-dev
     # run: the General MIDI soundfont for the About tune and a Japanese font for its text; the
-    # commands that read the desktop's do-not-disturb
-    timgm6mb-soundfont fonts-ipafont-gothic fontconfig dbus-bin libglib2.0-bin
+    # commands that read the desktop's do-not-disturb; Qt's Wayland platform, as a Wayland
+    # desktop has it (the window program still runs through XWayland there)
+    timgm6mb-soundfont fonts-ipafont-gothic fontconfig dbus-bin libglib2.0-bin qt6-wayland
 )
 for flag in "$@"; do
     case "$flag" in
@@ -22,6 +23,8 @@ for flag in "$@"; do
                    pulseaudio pulseaudio-utils
                    # a private session bus with a notification server, GNOME's settings schemas
                    dbus-daemon python3-gi gsettings-desktop-schemas
+                   # the window managers of real desktops, and a Wayland session with XWayland
+                   openbox xfwm4 weston xwayland
                    # the sanitizer build and the fuzz targets: libFuzzer comes with Clang
                    clang libclang-rt-14-dev)
         ;;

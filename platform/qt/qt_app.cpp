@@ -47,6 +47,52 @@ void StartupMessages(QtMsgType type, const QMessageLogContext&, const QString&) 
     }
 }
 
+// Qt centres a message box by a guess at the frame (and with no window manager, by a frame that
+// is not there); it is placed by the frame the window manager announces instead, before it is
+// mapped, so that it shows centred and stays where it shows.
+class CentredMessageBox final : public QMessageBox {
+  public:
+    using QMessageBox::QMessageBox;
+
+  protected:
+    void showEvent(QShowEvent* event) override {
+        // Sizes the box to its text.
+        QMessageBox::showEvent(event);
+        const QMargins frame = FrameBeforeMapping(*this);
+        const QSize outer = size().grownBy(frame);
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        MoveFrameTo(*this,
+                    {screen.x() + (screen.width() - outer.width()) / 2,
+                     screen.y() + (screen.height() - outer.height()) / 2},
+                    frame);
+    }
+};
+
+// Under a Wayland compositor the windows go where the compositor puts them; on the X display
+// (XWayland there) they go where the program puts them, as on any X desktop. A platform the user
+// chose is kept.
+void PreferTheXDisplay() {
+    const char* display = std::getenv("DISPLAY");
+    if (display != nullptr && *display && std::getenv("QT_QPA_PLATFORM") == nullptr) {
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+    }
+}
+
+// Qt's own handler, which prints every other message.
+QtMessageHandler qt_messages = nullptr;
+
+// The session has ended when the display has gone: said in one line, as the resident says it,
+// instead of Qt's own warning.
+void RunningMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.contains(QLatin1String("X11 connection broke"))) {
+        std::fprintf(stderr, "velmorin: the display has closed\n");
+        std::_Exit(1);
+    }
+    if (qt_messages != nullptr) {
+        qt_messages(type, context, message);
+    }
+}
+
 } // namespace
 
 } // namespace qt
@@ -57,9 +103,10 @@ int Run(const Form& startup, int argc, char** argv) {
                              "is not set)\n");
         return 1;
     }
-    qInstallMessageHandler(qt::StartupMessages);
+    qt::PreferTheXDisplay();
+    qt::qt_messages = qInstallMessageHandler(qt::StartupMessages);
     QApplication app(argc, argv);
-    qInstallMessageHandler(nullptr);
+    qInstallMessageHandler(qt::RunningMessages);
     // The host window stays loaded, hidden, for the life of the process.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(qt::Title());
@@ -82,14 +129,17 @@ int Run(const Form& startup, int argc, char** argv) {
     return QApplication::exec();
 }
 
+// A window shown just before is painted before this returns: the About tune that follows
+// holds the event thread.
 void DoEvents() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+    qt::PaintShownWindows();
 }
 
 void MessageBox(std::string_view text) {
     const std::string shown(text.substr(0, text.find('\0')));
-    QMessageBox box(QMessageBox::NoIcon, qt::Title(), QString::fromStdString(shown),
-                    QMessageBox::Ok);
+    qt::CentredMessageBox box(QMessageBox::NoIcon, qt::Title(), QString::fromStdString(shown),
+                              QMessageBox::Ok);
     box.exec();
 }
 

@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QSocketNotifier;
@@ -34,10 +35,15 @@ class FormWindow final : public QWidget, public core::Window {
     void Destroy() override;
     // Corrects a placement made before the window system had told the frame, once it has.
     void CorrectPlacement();
+    // The frame the window has, or will have once shown.
+    QMargins Frame();
 
     QPixmap background;
     std::vector<std::unique_ptr<AlignedTimer>> timers;
-    bool placed_without_frame = false;
+    // The outer place a window was given while its frame was unknown.
+    std::optional<QPoint> placed_without_frame;
+    bool painted = false;
+    std::optional<QMargins> frame_before_mapping;
 
   protected:
     bool event(QEvent* event) override;
@@ -56,6 +62,14 @@ Backend& State();
 FormWindow* Find(const Form& form);
 
 QPixmap Picture(const std::string& name);
+
+// Runs events until every shown window has been exposed and painted, for a short time at most.
+void PaintShownWindows();
+
+// X11 (qt_frame.cpp); neither does anything on another window system.
+QMargins FrameBeforeMapping(QWidget& window);
+void MoveFrameTo(QWidget& window, QPoint outer, QMargins frame);
+void SyncWithDisplay();
 
 // Calls its handler every period, on a grid of the wall clock: just after each multiple of the
 // period since the epoch. 800 ms divides the hour and every time-zone offset, so a tick lands

@@ -2,10 +2,12 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 #include <algorithm>
 
@@ -14,6 +16,10 @@ namespace platform {
 namespace qt {
 
 namespace {
+
+// Bounds the wait for a shown window's first paint, so that a window manager that never maps
+// it costs no more than this.
+constexpr int kPaintWaitMs = 1000;
 
 int Pixels(double twips) {
     return qRound(twips / State().twips_per_pixel);
@@ -142,18 +148,31 @@ void FormWindow::Destroy() {
     deleteLater();
 }
 
-// Until a window is first shown its frame is unknown, so a load handler that placed it by its
-// outer size placed it by its client size. Half the frame makes up the difference.
+// The window manager announces the frame before the window is mapped (FrameBeforeMapping), so
+// that a load handler places it by its outer size from the start.
+QMargins FormWindow::Frame() {
+    if (isVisible() && windowHandle() != nullptr && !windowHandle()->frameMargins().isNull()) {
+        return windowHandle()->frameMargins();
+    }
+    if (!frame_before_mapping) {
+        frame_before_mapping = FrameBeforeMapping(*this);
+    }
+    return *frame_before_mapping;
+}
+
+// A window manager that did not announce the frame in time has a window placed by its client
+// size; half the frame makes up the difference once the frame is known.
 void FormWindow::CorrectPlacement() {
-    if (!placed_without_frame || windowHandle() == nullptr) {
+    if (!placed_without_frame || windowHandle() == nullptr || !isVisible()) {
         return;
     }
     const QMargins frame = windowHandle()->frameMargins();
     if (frame.isNull()) {
         return;
     }
-    placed_without_frame = false;
-    move(pos() - QPoint((frame.left() + frame.right()) / 2, (frame.top() + frame.bottom()) / 2));
+    const QPoint asked = *placed_without_frame;
+    placed_without_frame.reset();
+    move(asked - QPoint((frame.left() + frame.right()) / 2, (frame.top() + frame.bottom()) / 2));
 }
 
 // The frame arrives from the window manager some time after the show.
@@ -167,6 +186,12 @@ bool FormWindow::event(QEvent* event) {
 }
 
 void FormWindow::paintEvent(QPaintEvent* event) {
+    painted = true;
+    // Once exposed, the window is framed; a window manager that keeps the client area where it
+    // was sends it no move to correct the placement on.
+    if (placed_without_frame) {
+        QTimer::singleShot(0, this, &FormWindow::CorrectPlacement);
+    }
     if (!background.isNull()) {
         QPainter painter(this);
         painter.drawPixmap(0, 0, background);
@@ -183,6 +208,29 @@ void FormWindow::closeEvent(QCloseEvent* event) {
 
 QPixmap Picture(const std::string& name) {
     return QPixmap(QStringLiteral(":/pictures/") + QString::fromStdString(name));
+}
+
+// A window manager maps and exposes a shown window only once it has framed it, later than one
+// pass of the event loop: the About window, whose tune then holds the event thread, would stay
+// blank for the whole tune.
+void PaintShownWindows() {
+    const auto unpainted = [] {
+        const std::vector<core::Window*> loaded = core::LoadedWindows();
+        return std::any_of(loaded.begin(), loaded.end(), [](core::Window* window) {
+            const auto* shown = static_cast<FormWindow*>(window);
+            return shown->isVisible() && !shown->painted;
+        });
+    };
+    QElapsedTimer elapsed;
+    elapsed.start();
+    // Wakes the wait below when nothing else comes.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.start(kPaintWaitMs);
+    while (unpainted() && !elapsed.hasExpired(kPaintWaitMs)) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    SyncWithDisplay();
 }
 
 } // namespace qt
@@ -214,14 +262,18 @@ void SetControlText(const Form& form, std::string_view control, std::string_view
 
 float FormWidth(const Form& form) {
     if (qt::FormWindow* window = Find(form)) {
-        return static_cast<float>(window->frameGeometry().width() * State().twips_per_pixel);
+        const QMargins frame = window->Frame();
+        return static_cast<float>((window->width() + frame.left() + frame.right()) *
+                                  State().twips_per_pixel);
     }
     return static_cast<float>(form.layout.width);
 }
 
 float FormHeight(const Form& form) {
     if (qt::FormWindow* window = Find(form)) {
-        return static_cast<float>(window->frameGeometry().height() * State().twips_per_pixel);
+        const QMargins frame = window->Frame();
+        return static_cast<float>((window->height() + frame.top() + frame.bottom()) *
+                                  State().twips_per_pixel);
     }
     return static_cast<float>(form.layout.height);
 }
@@ -236,12 +288,15 @@ float ScreenHeight() {
                               State().twips_per_pixel);
 }
 
-// Qt places a top-level window by its frame, which is what the caller measured.
+// The caller placed the window by its outer size, with the frame the window manager announced.
 void MoveForm(const Form& form, float left, float top) {
     if (qt::FormWindow* window = Find(form)) {
-        window->move(qRound(left / State().twips_per_pixel), qRound(top / State().twips_per_pixel));
+        const QMargins frame = window->Frame();
+        const QPoint outer(qRound(left / State().twips_per_pixel),
+                           qRound(top / State().twips_per_pixel));
+        qt::MoveFrameTo(*window, outer, frame);
         window->placed_without_frame =
-            window->windowHandle() == nullptr || window->windowHandle()->frameMargins().isNull();
+            frame.isNull() ? std::optional<QPoint>(outer) : std::optional<QPoint>();
     }
 }
 

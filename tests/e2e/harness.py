@@ -12,6 +12,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -32,9 +33,16 @@ write_quit = benchlib.write_quit
 
 
 class Display(benchlib.Display):
-    # At 96 dots per inch, the resolution a Windows desktop has unless its user changed it.
-    def __init__(self, width=1280, height=1024):
+    # At 96 dots per inch, the resolution a Windows desktop has unless its user changed it; with
+    # no window manager unless one is named (see WindowManager).
+    def __init__(self, width=1280, height=1024, window_manager=None):
         super().__init__(width, height, dpi=96)
+        self.window_manager = window_manager and WindowManager(self, window_manager)
+
+    def close(self):
+        if self.window_manager:
+            self.window_manager.close()
+        super().close()
 
 
 class Session:
@@ -112,11 +120,13 @@ class Session:
 
 class SessionTest(unittest.TestCase):
     # One Xvfb server per test class; a session of its own per test, so the running-copy check
-    # of one test never sees the copies of another.
+    # of one test never sees the copies of another. A class may name a window manager.
+
+    window_manager = None
 
     @classmethod
     def setUpClass(cls):
-        cls.display = Display()
+        cls.display = Display(window_manager=cls.window_manager)
         cls.addClassCleanup(cls.display.close)
 
     def setUp(self):
@@ -348,10 +358,11 @@ def window_info(display, window):
 
 
 def mapped_windows(display):
+    # The program's windows, also when a window manager has framed them (client_of).
     text = _x(display, "xwininfo", "-root", "-children").stdout
     found = [window_info(display, int(w, 16)) for w in re.findall(r"^\s+(0x[0-9a-f]+)", text,
                                                                    re.M)]
-    return [info for info in found if info["mapped"]]
+    return [client_of(display, info) for info in found if info["mapped"]]
 
 
 def twips_to_pixels(twips, dpi):
@@ -400,3 +411,88 @@ def save_window(display, window, path):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     subprocess.run(["import", "-display", display.name, "-window", str(window), path],
                    check=True)
+
+
+# Window managers on the test's display, and the frames they put around the program's windows.
+
+class WindowManager:
+    # openbox or xfwm4 (which reads its settings from xfconf, started by a session bus). openbox
+    # 3.6 can leave a request it has read (a window's map) unhandled until its next event, which
+    # on a desktop the pointer, panels and clocks give it soon: here a root property, every 0.2 s.
+
+    def __init__(self, display, name):
+        self.home, self.processes = tempfile.mkdtemp(prefix="velmorin-wm-"), []
+        env = {"DISPLAY": display.name, "HOME": self.home, "NO_AT_BRIDGE": "1"}
+        if name == "xfwm4":
+            self.processes.append(helper(["dbus-daemon", "--session", "--nofork",
+                                          "--print-address"], stdout=subprocess.PIPE))
+            env["DBUS_SESSION_BUS_ADDRESS"] = self.processes[0].stdout.readline().strip()
+        log = os.path.join(self.home, "log")
+        with open(log, "w") as errors:
+            self.processes.append(helper(["openbox", "--sm-disable"] if name == "openbox" else
+                                         [name, "--compositor=off", "--sm-client-disable"], env,
+                                         stderr=errors))
+        self.running = wait_for(lambda: "window id" in _x(display, "xprop", "-root",
+                                                          "_NET_SUPPORTING_WM_CHECK").stdout, 20)
+        threading.Thread(target=self.tick, args=(display,), daemon=True).start()
+        if not self.running:
+            raise RuntimeError(f"{name} did not start: {read_text(log)!r}")
+
+    def tick(self, display):
+        while self.running:
+            # Every change is an event, even to the same value.
+            _x(display, "xprop", "-root", "-f", "_TICK", "32c", "-set", "_TICK", "1")
+            time.sleep(0.2)
+
+    def close(self):
+        self.running = False
+        stop(*reversed(self.processes))
+        shutil.rmtree(self.home, ignore_errors=True)
+
+
+def outer_window(display, window):
+    # The frame a window manager put the window in (the root's child that holds it), or the
+    # window itself where nothing framed it: its place is the one the user sees.
+    while True:
+        text = _x(display, "xwininfo", "-children", "-id", str(window)).stdout
+        parent = re.search(r"Parent window id: (0x[0-9a-f]+)( \(the root window\))?", text)
+        if parent is None or parent.group(2):
+            return window_info(display, window)
+        window = int(parent.group(1), 16)
+
+
+def client_of(display, info):
+    # The titled window inside an untitled frame; anything else as it is.
+    tree = "" if info["title"] else _x(display, "xwininfo", "-tree", "-id", str(info["id"])).stdout
+    titled = re.search(r'^\s+(0x[0-9a-f]+) "', tree, re.M)
+    return window_info(display, int(titled.group(1), 16)) if titled else info
+
+
+class Weston:
+    # A Wayland session instead of Xvfb: weston with no screen and XWayland, whose X display is
+    # `name`; `env` is what a Wayland desktop gives its programs besides DISPLAY.
+    window_manager, width, height, dpi = "weston", 1280, 1024, 96
+
+    def __init__(self):
+        self.runtime = tempfile.mkdtemp(prefix="velmorin-weston-")
+        log = os.path.join(self.runtime, "weston.log")
+        self.process = helper(["weston", "--backend=headless-backend.so", "--use-pixman",
+                               "--xwayland", f"--width={self.width}", f"--height={self.height}",
+                               "--socket=wayland-0", f"--log={log}"],
+                              {"XDG_RUNTIME_DIR": self.runtime})
+        found = wait_for(lambda: re.search(r"listening on display (:\d+)", read_text(log) or ""),
+                         20)
+        if not found:
+            raise RuntimeError(f"weston did not start: {read_text(log)!r}")
+        self.name = found.group(1)
+        # XWayland starts with its first client, and weston's window manager after it; in a
+        # session both are up before its programs start.
+        if not wait_for(lambda: "window id" in _x(self, "xprop", "-root",
+                                                  "_NET_SUPPORTING_WM_CHECK").stdout, 20):
+            raise RuntimeError(f"XWayland did not start: {read_text(log)!r}")
+        self.env = {"WAYLAND_DISPLAY": os.path.join(self.runtime, "wayland-0"),
+                    "XDG_SESSION_TYPE": "wayland"}
+
+    def close(self):
+        stop(self.process)
+        shutil.rmtree(self.runtime, ignore_errors=True)

@@ -1,7 +1,8 @@
 # The control window of a second copy and the About window opened from it, driven through the
 # X server as a user would: where they show, the About text painted before its tune, the tune
 # heard to its end while the control window waits, OK, a tune that is no file, what Alarm Quit
-# stops, and what the user is told when the quit request cannot be written.
+# stops, and what the user is told when the quit request cannot be written. The same windows
+# under the window managers of real desktops, and in a Wayland session.
 
 import contextlib
 import math
@@ -34,7 +35,9 @@ def tune_span(path):
     return notes[-1] - notes[0]
 
 
-class AboutWindowTest(harness.SessionTest):
+class Windows:
+    # What the tests below see of the program's windows, and do with them.
+
     def setUp(self):
         super().setUp()
         self.capture = os.path.join(self.session.root, "second.raw")
@@ -46,12 +49,18 @@ class AboutWindowTest(harness.SessionTest):
         harness.click(self.display, window["id"], self.pixels(left + width // 2),
                       self.pixels(top + height // 2))
 
-    def assert_centred(self, window, width, height):
-        # With no window manager there is no frame: the window's own rectangle is its outer one.
-        self.assertEqual((window["width"], window["height"]),
-                         (self.pixels(width), self.pixels(height)))
-        self.assertLessEqual(abs(window["x"] - (self.display.width - window["width"]) / 2), 1)
-        self.assertLessEqual(abs(window["y"] - (self.display.height - window["height"]) / 2), 1)
+    def assert_centred(self, window, width=None, height=None):
+        # The client area has the layout's size, and what the user sees of the window, its frame
+        # under a window manager, is centred. Returns that outer rectangle.
+        if width is not None:
+            self.assertEqual((window["width"], window["height"]),
+                             (self.pixels(width), self.pixels(height)))
+        outer = harness.outer_window(self.display, window["id"])
+        if self.display.window_manager is not None:
+            self.assertGreater(outer["height"], window["height"], "the window has no frame")
+        self.assertLessEqual(abs(outer["x"] - (self.display.width - outer["width"]) / 2), 1)
+        self.assertLessEqual(abs(outer["y"] - (self.display.height - outer["height"]) / 2), 1)
+        return outer
 
     def window_titled(self, title):
         return next((w for w in harness.mapped_windows(self.display) if w["title"] == title),
@@ -78,6 +87,17 @@ class AboutWindowTest(harness.SessionTest):
         self.assertGreater(heard, expected - CUT_TOLERANCE, told)
         self.assertLess(heard, expected + RELEASE_ALLOWANCE, told)
 
+    def start_two_copies(self, env=None):
+        # Half past the hour on a faked clock, so that no hour's sound joins the tune.
+        folder = self.session.program_folder()
+        first = self.started(folder, fake_start=math.ceil(time.time() / 3600) * 3600 - 1800,
+                             env=env)
+        second = self.session.start(folder, fake_start=time.time() + first.fake_offset,
+                                    capture=self.capture, env=env)
+        return folder, first, second
+
+
+class AboutWindowTest(Windows, harness.SessionTest):
     def test_about_paints_plays_its_whole_tune_and_holds_the_control_window(self):
         folder = self.session.program_folder()
         expected = tune_span(os.path.join(folder, "ABOUT.MID"))
@@ -212,3 +232,71 @@ class AboutWindowTest(harness.SessionTest):
         self.assertIsNone(first.poll(), "the first copy stopped though no request was written")
         self.assertEqual(harness.read_text(harness.settings_path(folder)), before)
 
+
+class WindowManagerTest(Windows, harness.SessionTest):
+    # A reparenting window manager frames and maps a window some time after the program shows it.
+    window_manager = "openbox"
+
+    def test_windows_centred_in_their_frames_and_the_about_window_painted_through_its_tune(self):
+        folder, first, second = self.start_two_copies()
+        control = harness.wait_for(lambda: self.window_titled("Velmorin"), 10)
+        self.assertIsNotNone(control, "the second copy shows no control window")
+        control_place = self.assert_centred(control, 3795, 3720)
+
+        self.click(control, 2880, 405, 600, 420)
+        about = self.about_when_the_tune_plays()
+        about_place = self.assert_centred(about, 4320, 2475)
+        growing = harness.file_size(self.capture)
+        during = harness.window_pixels(self.display, about["id"])
+        self.assertTrue(harness.wait_for(lambda: harness.file_size(self.capture) > growing, 5),
+                        "the tune had already ended: the picture proves nothing")
+        harness.wait_until_still(self.capture)
+        # As it stands once the tune has let the events run, and painted.
+        after = harness.window_pixels(self.display, about["id"])
+        self.assertEqual(sum(during[2][i:i + 3] != after[2][i:i + 3]
+                             for i in range(0, len(after[2]), 3)), 0,
+                         "the About window during its tune is not as it ends")
+        self.assertGreater(harness.dark_pixels(after, self.pixels(855), self.pixels(270),
+                                               self.pixels(2760), self.pixels(1365)), 300)
+        self.assertEqual(harness.outer_window(self.display, about["id"]), about_place)
+        self.assertEqual(harness.outer_window(self.display, control["id"]), control_place)
+
+        self.click(about, 1710, 1800, 870, 465)
+        self.click(control, 855, 2340, 1230, 525)
+        self.assertTrue(harness.wait_for(lambda: second.poll() is not None, 5))
+        # A message box, as the resident has the window program show one.
+        box = self.session.start(folder, command=[os.path.join(folder, "velmorin-ui")],
+                                 env={"VELMORIN_MESSAGE_BOX": "Velmorin.ini: Permission denied"})
+        shown = harness.wait_for(lambda: self.window_titled("Velmorin"), 10)
+        self.assertIsNotNone(shown, "no message box")
+        self.assert_centred(shown)
+
+
+class Xfwm4Test(WindowManagerTest):
+    window_manager = "xfwm4"
+
+
+class WaylandSessionTest(Windows, harness.SessionTest):
+    # A Wayland desktop, whose compositor runs X programs through XWayland.
+
+    @classmethod
+    def setUpClass(cls):
+        cls.display = harness.Weston()
+        cls.addClassCleanup(cls.display.close)
+
+    def test_the_windows_show_through_xwayland_centred_and_end_with_the_session(self):
+        folder, first, second = self.start_two_copies(env=self.display.env)
+        # weston tells no frame, so the program centres the client area and weston puts the
+        # frame's top left there: the client is below the centre by less than the title bar.
+        # Its place shows on the X display once weston has placed it.
+        def centre_offset():
+            window = self.window_titled("Velmorin") or {"x": 0, "y": 0, "width": 0, "height": 0}
+            return (window["x"] - (self.display.width - window["width"]) / 2,
+                    window["y"] - (self.display.height - window["height"]) / 2)
+        harness.wait_for(lambda: max(map(abs, centre_offset())) < 32, 15)
+        self.assertLess(max(map(abs, centre_offset())), 32, "not centred on the X display")
+
+        self.display.close()
+        for copy in (first, second):
+            _, errors = copy.communicate(timeout=10)
+            self.assertEqual((copy.returncode, errors), (1, b"velmorin: the display has closed\n"))
