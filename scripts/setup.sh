@@ -16,10 +16,11 @@ for flag in "$@"; do
     --test)
         packages+=(xvfb xauth xdotool x11-utils faketime imagemagick sox python3 python3-mido
                    desktop-file-utils
-                   # a private sound server that the tests hear the program through
-                   pulseaudio pulseaudio-utils
-                   # a private session bus with a notification server, GNOME's settings schemas
-                   dbus-daemon python3-gi gsettings-desktop-schemas
+                   # private sound servers that the tests hear the program through
+                   pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber
+                   # a private session bus with notification servers (a stand-in, dunst, Xfce's
+                   # and its settings daemon), GNOME's settings schemas
+                   dbus-daemon python3-gi dunst xfce4-notifyd xfconf gsettings-desktop-schemas
                    # the sanitizer build and the fuzz targets: libFuzzer comes with Clang
                    clang libclang-rt-14-dev)
         ;;
