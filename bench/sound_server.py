@@ -25,10 +25,14 @@ class PulseServer:
     def __init__(self, root):
         self.runtime = os.path.join(root, "pulse-runtime")
         os.makedirs(self.runtime, mode=0o700, exist_ok=True)
-        self.socket = os.path.join(self.runtime, "pulse", "native")
-        self.environment = {"PULSE_SERVER": "unix:" + self.socket}
+        self.environment = self.environment_in(root)
         self.process = None
         self.start()
+
+    @staticmethod
+    def environment_in(root):
+        """What a client needs to reach the server that runs, or will run, in `root`."""
+        return {"PULSE_SERVER": "unix:" + os.path.join(root, "pulse-runtime", "pulse", "native")}
 
     def start(self):
         env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.runtime,
@@ -89,9 +93,7 @@ class PipeWireServer:
         os.makedirs(drop_ins, exist_ok=True)
         with open(os.path.join(drop_ins, "velmorin-sink.conf"), "w") as f:
             f.write(PIPEWIRE_SINK)
-        self.socket = os.path.join(self.runtime, "pulse", "native")
-        self.environment = {"PULSE_SERVER": "unix:" + self.socket,
-                            "PIPEWIRE_RUNTIME_DIR": self.runtime}
+        self.environment = self.environment_in(root)
         self.bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
                                     preexec_fn=benchlib.die_with_parent)
@@ -101,6 +103,12 @@ class PipeWireServer:
                     "DBUS_SESSION_BUS_ADDRESS": self.bus.stdout.readline().strip()}
         self.processes = []
         self.start()
+
+    @staticmethod
+    def environment_in(root):
+        runtime = os.path.join(root, "pipewire-runtime")
+        return {"PULSE_SERVER": "unix:" + os.path.join(runtime, "pulse", "native"),
+                "PIPEWIRE_RUNTIME_DIR": runtime}
 
     def start(self):
         for command in self.COMMANDS:
