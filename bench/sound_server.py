@@ -138,6 +138,7 @@ class PipeWireServer:
         self.stop_servers()
         if self.bus.poll() is None:
             benchlib.end(self.bus)
+            self.bus.stdout.close()
 
     def restart(self):
         self.stop_servers()
