@@ -5,6 +5,7 @@ The recorder reads the sink's monitor with parec, all that has come at each read
 the wall clock as it arrives; a sample's time is its chunk's stamp less the frames after it."""
 
 import array
+import contextlib
 import math
 import os
 import shutil
@@ -111,10 +112,20 @@ class PipeWireServer:
                 "PIPEWIRE_RUNTIME_DIR": runtime}
 
     def start(self):
+        # wireplumber gives up at once when pipewire does not answer yet: it starts once
+        # pipewire's socket is there.
+        socket = os.path.join(self.runtime, "pipewire-0")
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(socket)
         for command in self.COMMANDS:
             self.processes.append(subprocess.Popen(
                 [command], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                 preexec_fn=benchlib.die_with_parent))
+            deadline = time.monotonic() + 10
+            while command == "pipewire" and not os.path.exists(socket):
+                if time.monotonic() > deadline:
+                    raise RuntimeError("pipewire did not start (is it installed?)")
+                time.sleep(0.02)
         # Ready once the session manager has made the null sink the default: before that a
         # stream may find no sink to link to.
         deadline = time.monotonic() + 10
