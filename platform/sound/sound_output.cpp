@@ -5,6 +5,7 @@
 #include "platform/sound/sdl_audio.h"
 
 #include <SDL.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -24,6 +25,12 @@ constexpr auto kStalled = std::chrono::milliseconds(600);
 // The converter is fed this much of a file at a time, so that a sound at a low rate or in one
 // channel is not converted far ahead of where it plays.
 constexpr Uint32 kPieceBytes = 4096;
+
+// SDL 2.26's pipewire driver waits without end for a stream that a server going down (or one
+// without a session manager) never links; a helper stuck there would hold its copy's requests
+// for good. Opening and closing get this long, then SIGALRM ends the helper, and the copy starts
+// a new one with its next request.
+constexpr unsigned kOpenSeconds = 5;
 
 void FillCallback(void* output, Uint8* stream, int length) {
     static_cast<Output*>(output)->Fill(stream, length);
@@ -103,11 +110,18 @@ struct Output::Sound {
 Output::Output() = default;
 
 Output::~Output() {
+    ::alarm(kOpenSeconds);
     Close();
     SDL_Quit();
 }
 
 void Output::KeepOpen() {
+    ::alarm(kOpenSeconds);
+    OpenOrReopen();
+    ::alarm(0);
+}
+
+void Output::OpenOrReopen() {
     if (device_ != 0 && (SDL_GetAudioDeviceStatus(device_) != SDL_AUDIO_PLAYING || Stalled())) {
         // The sound server went away or the device was unplugged: SDL keeps the device's slot
         // but plays nothing into it any more. A new audio subsystem finds the server again.

@@ -34,6 +34,7 @@ class Output {
   private:
     struct Sound;
 
+    void OpenOrReopen();
     void Close();
     // The device says it plays, but the server has stopped asking for buffers.
     bool Stalled() const;
