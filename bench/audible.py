@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Audible onset: how long after hh:00:00 and hh:00:08 the hour's sound reaches the sound server,
-as a user's speakers would get it. A private PulseAudio server with a null sink stands in for the
-desktop's; its monitor is recorded with parec, each chunk stamped as it arrives.
+as a user's speakers would get it. A private sound server with a null sink stands in for the
+desktop's: PulseAudio, or PipeWire with its pulse server and session manager (--server); its monitor
+is recorded with parec, each chunk stamped as it arrives.
 
 For each faked hour a fresh copy starts 10 s before the hour under libfaketime with a whole-second
 offset, so its clock keeps the real clock's fractions and the hour begins at a known real instant.
@@ -29,9 +30,9 @@ def write_tones(folder):
                             sound_server.tone_frequency(hour), TONE_SECONDS, sound_server.RATE)
 
 
-def one_hour(scratch, display, folder, server, recorder, hour_start):
+def one_hour(scratch, display, folder, server, recorder, hour_start, driver):
     offset = round(hour_start - LEAD - time.time())
-    env = scratch.environment(display, offset, {"SDL_AUDIODRIVER": None,
+    env = scratch.environment(display, offset, {"SDL_AUDIODRIVER": driver,
                                                 "SDL_DISKAUDIOFILE": None,
                                                 **server.environment})
     env = {k: v for k, v in env.items() if v is not None}
@@ -57,6 +58,9 @@ def one_hour(scratch, display, folder, server, recorder, hour_start):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--hours", type=int, default=10, help="faked hours")
+    parser.add_argument("--server", choices=sorted(sound_server.SERVERS), default="pulseaudio",
+                        help="the sound server that stands in for the desktop's")
+    parser.add_argument("--driver", help="SDL's audio driver (SDL_AUDIODRIVER), else SDL's choice")
     args = parser.parse_args()
     benchlib.check_built(free_timer=False)
 
@@ -64,14 +68,14 @@ def main():
     floor, missed = [], 0
     first_hour = (math.floor(time.time() / 3600) + 1) * 3600
     with benchlib.Display() as display, benchlib.Scratch() as scratch:
-        server = sound_server.PulseServer(scratch.root)
+        server = sound_server.SERVERS[args.server](scratch.root)
         recorder = sound_server.Recorder(server)
         folder = scratch.program_folder()
         write_tones(folder)
         try:
             for index in range(args.hours):
                 onsets = one_hour(scratch, display, folder, server, recorder,
-                                  first_hour + 3600 * index)
+                                  first_hour + 3600 * index, args.driver)
                 for second, late in zip((0, 8), onsets):
                     if late is None:
                         missed += 1
@@ -90,7 +94,8 @@ def main():
             server.stop()
 
     print()
-    print(f"Audible onset over {args.hours} faked hours (ms after the second begins)")
+    print(f"Audible onset on {args.server} (SDL driver: {args.driver or 'SDL picks'}) over "
+          f"{args.hours} faked hours (ms after the second begins)")
     rows = []
     for second, values in results.items():
         median, worst = benchlib.summary(values)

@@ -1,10 +1,11 @@
 """A private PulseAudio server with a null sink, and a recorder of what reaches that sink, for the
 tests and benchmarks that hear the program as its users do: through a sound server.
 
-The recorder reads the sink's monitor with parec in small chunks and stamps each chunk with the
-wall clock as it arrives; a sample's time is its chunk's stamp less the frames after it."""
+The recorder reads the sink's monitor with parec, all that has come at each read, and stamps it with
+the wall clock as it arrives; a sample's time is its chunk's stamp less the frames after it."""
 
 import array
+import contextlib
 import math
 import os
 import shutil
@@ -25,10 +26,14 @@ class PulseServer:
     def __init__(self, root):
         self.runtime = os.path.join(root, "pulse-runtime")
         os.makedirs(self.runtime, mode=0o700, exist_ok=True)
-        self.socket = os.path.join(self.runtime, "pulse", "native")
-        self.environment = {"PULSE_SERVER": "unix:" + self.socket}
+        self.environment = self.environment_in(root)
         self.process = None
         self.start()
+
+    @staticmethod
+    def environment_in(root):
+        """What a client needs to reach the server that runs, or will run, in `root`."""
+        return {"PULSE_SERVER": "unix:" + os.path.join(root, "pulse-runtime", "pulse", "native")}
 
     def start(self):
         env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.runtime,
@@ -61,6 +66,104 @@ class PulseServer:
         return all(shutil.which(c) for c in ("pulseaudio", "pactl", "parec", "paplay"))
 
 
+# The null sink as part of pipewire's own configuration, so that a restarted pipewire has it
+# again; a drop-in under XDG_CONFIG_HOME adds it to the packaged configuration.
+PIPEWIRE_SINK = """context.objects = [
+    { factory = adapter
+      args = { factory.name = support.null-audio-sink, node.name = %s,
+               media.class = Audio/Sink, audio.position = [ FL FR ],
+               monitor.channel-volumes = true, object.linger = true } }
+]
+""" % SINK
+
+
+class PipeWireServer:
+    """PipeWire with its pulse server and its session manager, as Debian 12's GNOME runs them,
+    in a runtime folder and on a session bus of their own; the same interface as PulseServer.
+    Clients of either protocol reach it through `environment`: libpulse through PULSE_SERVER,
+    libpipewire (SDL's pipewire driver) through PIPEWIRE_RUNTIME_DIR."""
+
+    COMMANDS = ("pipewire", "wireplumber", "pipewire-pulse")
+
+    def __init__(self, root):
+        self.runtime = os.path.join(root, "pipewire-runtime")
+        # pipewire-pulse can fail with "File exists" when a client makes this folder as it
+        # starts.
+        os.makedirs(os.path.join(self.runtime, "pulse"), mode=0o700, exist_ok=True)
+        drop_ins = os.path.join(self.runtime, "config", "pipewire", "pipewire.conf.d")
+        os.makedirs(drop_ins, exist_ok=True)
+        with open(os.path.join(drop_ins, "velmorin-sink.conf"), "w") as f:
+            f.write(PIPEWIRE_SINK)
+        self.environment = self.environment_in(root)
+        self.bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                                    preexec_fn=benchlib.die_with_parent)
+        self.env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.runtime,
+                    "XDG_RUNTIME_DIR": self.runtime,
+                    "XDG_CONFIG_HOME": os.path.join(self.runtime, "config"),
+                    "DBUS_SESSION_BUS_ADDRESS": self.bus.stdout.readline().strip()}
+        self.processes = []
+        self.start()
+
+    @staticmethod
+    def environment_in(root):
+        runtime = os.path.join(root, "pipewire-runtime")
+        return {"PULSE_SERVER": "unix:" + os.path.join(runtime, "pulse", "native"),
+                "PIPEWIRE_RUNTIME_DIR": runtime}
+
+    def start(self):
+        # wireplumber gives up at once when pipewire does not answer yet: it starts once
+        # pipewire's socket is there.
+        socket = os.path.join(self.runtime, "pipewire-0")
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(socket)
+        for command in self.COMMANDS:
+            self.processes.append(subprocess.Popen(
+                [command], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                preexec_fn=benchlib.die_with_parent))
+            deadline = time.monotonic() + 10
+            while command == "pipewire" and not os.path.exists(socket):
+                if time.monotonic() > deadline:
+                    raise RuntimeError("pipewire did not start (is it installed?)")
+                time.sleep(0.02)
+        # Ready once the session manager has made the null sink the default: before that a
+        # stream may find no sink to link to.
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            found = subprocess.run(["pw-metadata", "0", "default.audio.sink"], env=self.env,
+                                   capture_output=True, text=True, timeout=5).stdout
+            if SINK in found and subprocess.run(
+                    ["pactl", "info"], env={**self.env, **self.environment},
+                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0:
+                return
+            time.sleep(0.05)
+        raise RuntimeError("PipeWire did not start (are pipewire, pipewire-pulse and "
+                           "wireplumber installed?)")
+
+    def stop_servers(self):
+        for process in reversed(self.processes):
+            benchlib.end(process)
+        self.processes = []
+
+    def stop(self):
+        self.stop_servers()
+        if self.bus.poll() is None:
+            benchlib.end(self.bus)
+            self.bus.stdout.close()
+
+    def restart(self):
+        self.stop_servers()
+        self.start()
+
+    @staticmethod
+    def available():
+        return all(shutil.which(c) for c in PipeWireServer.COMMANDS + (
+            "dbus-daemon", "pw-metadata", "pactl", "parec", "paplay"))
+
+
+SERVERS = {"pulseaudio": PulseServer, "pipewire": PipeWireServer}
+
+
 class Recorder:
     """Everything that reaches the sink from now on, as (wall-clock time, mono sample) runs."""
 
@@ -84,7 +187,8 @@ class Recorder:
     def _read(self, process):
         pending = b""
         while True:
-            data = process.stdout.read1(4096)
+            # Everything the pipe holds at once: a chunk left behind would be stamped late.
+            data = os.read(process.stdout.fileno(), 1 << 20)
             stamp = time.time()
             if not data:
                 return

@@ -19,10 +19,11 @@ for flag in "$@"; do
                    desktop-file-utils
                    # sudo, to see set-up refused by it as a user it does not list
                    sudo
-                   # a private sound server that the tests hear the program through
-                   pulseaudio pulseaudio-utils
-                   # a private session bus with a notification server, GNOME's settings schemas
-                   dbus-daemon python3-gi gsettings-desktop-schemas
+                   # private sound servers that the tests hear the program through
+                   pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber
+                   # a private session bus with notification servers (a stand-in, dunst, Xfce's
+                   # and its settings daemon), GNOME's settings schemas
+                   dbus-daemon python3-gi dunst xfce4-notifyd xfconf gsettings-desktop-schemas
                    # the window managers of real desktops, and a Wayland session with XWayland
                    openbox xfwm4 weston xwayland
                    # the sanitizer build and the fuzz targets: libFuzzer comes with Clang

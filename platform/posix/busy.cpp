@@ -1,9 +1,10 @@
 // Busy on a Linux desktop: a full-screen active window (X11 and XWayland), or the desktop's
 // do-not-disturb where it can be read: the Inhibited property of the notification server on the
-// session bus (KDE Plasma and others), or GNOME's show-banners setting. libdbus and GLib, once
-// loaded, could never be unloaded again, so the program links neither: the two settings are
-// read by short child processes (dbus-send, gsettings) that get a few hundred milliseconds in
-// all and are killed if they take longer. A missing command, bus or answer means not busy.
+// session bus (KDE Plasma and others), dunst's pause, Xfce's notification daemon's do-not-disturb
+// in its settings (xfconf), or GNOME's show-banners setting. libdbus and GLib, once loaded, could
+// never be unloaded again, so the program links neither: the settings are read by short child
+// processes (dbus-send, gsettings) that get a few hundred milliseconds in all and are killed if
+// they take longer. A missing command, bus or answer means not busy.
 
 #include "platform/platform.h"
 #include "platform/posix/xcb_fullscreen.h"
@@ -22,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -114,10 +116,17 @@ Child Start(std::vector<const char*> argv, const std::string& bus) {
     return child;
 }
 
-// Reads what the children write until each has closed its output or the time is up. Every
-// child is then killed, if it still runs, and reaped.
-void Collect(std::vector<Child>& children) {
-    const Clock::time_point deadline = Clock::now() + kWait;
+// A call on the session bus; its reply as text.
+Child Call(const std::string& bus, const std::vector<const char*>& call) {
+    std::vector<const char*> argv = {"dbus-send", "--session", "--print-reply=literal",
+                                     "--reply-timeout=300"};
+    argv.insert(argv.end(), call.begin(), call.end());
+    return Start(argv, bus);
+}
+
+// Reads what the children write until each has closed its output or the deadline has come.
+// Every child is then killed, if it still runs, and reaped.
+void Collect(std::vector<Child>& children, Clock::time_point deadline) {
     while (true) {
         std::vector<pollfd> outputs;
         for (const Child& child : children) {
@@ -162,23 +171,46 @@ void Collect(std::vector<Child>& children) {
     }
 }
 
+bool SaysTrue(const Child& child) {
+    return child.text.find("boolean true") != std::string::npos;
+}
+
 bool DoNotDisturb() {
+    const Clock::time_point deadline = Clock::now() + kWait;
     const std::string bus = SessionBus();
     std::vector<Child> children;
-    if (!bus.empty()) {
-        children.push_back(
-            Start({"dbus-send", "--session", "--print-reply=literal", "--reply-timeout=300",
-                   "--dest=org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-                   "org.freedesktop.DBus.Properties.Get", "string:org.freedesktop.Notifications",
-                   "string:Inhibited"},
-                  bus));
-    }
     children.push_back(
         Start({"gsettings", "get", "org.gnome.desktop.notifications", "show-banners"}, bus));
-    Collect(children);
-    const bool inhibited =
-        !bus.empty() && children.front().text.find("boolean true") != std::string::npos;
-    return inhibited || children.back().text.rfind("false", 0) == 0;
+    if (!bus.empty()) {
+        // The notification server's own do-not-disturb: Inhibited in the common interface, or
+        // dunst's pause in its own.
+        const std::pair<const char*, const char*> properties[] = {
+            {"string:org.freedesktop.Notifications", "string:Inhibited"},
+            {"string:org.dunstproject.cmd0", "string:paused"}};
+        for (const auto& [interface, name] : properties) {
+            children.push_back(
+                Call(bus, {"--dest=org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                           "org.freedesktop.DBus.Properties.Get", interface, name}));
+        }
+        // Xfce's settings are asked for only where their daemon runs already: the call would
+        // start it on any desktop that has it installed.
+        children.push_back(
+            Call(bus, {"--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                       "org.freedesktop.DBus.NameHasOwner", "string:org.xfce.Xfconf"}));
+    }
+    Collect(children, deadline);
+    bool busy = children.front().text.rfind("false", 0) == 0;
+    for (std::size_t i = 1; i < children.size() && i < 3; ++i) {
+        busy = busy || SaysTrue(children[i]);
+    }
+    if (busy || children.size() < 4 || !SaysTrue(children[3])) {
+        return busy;
+    }
+    std::vector<Child> xfce = {
+        Call(bus, {"--dest=org.xfce.Xfconf", "/org/xfce/Xfconf", "org.xfce.Xfconf.GetProperty",
+                   "string:xfce4-notifyd", "string:/do-not-disturb"})};
+    Collect(xfce, deadline);
+    return SaysTrue(xfce.front());
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "platform/sound/sdl_audio.h"
 
 #include <SDL.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -16,9 +17,20 @@ namespace {
 // A small buffer keeps the sound prompt: the sound server gets it within a few milliseconds.
 constexpr int kBufferFrames = 256;
 constexpr auto kRetry = std::chrono::milliseconds(200);
+// An output whose server has not asked for a buffer for this long is lost, whatever the device
+// says: SDL's pipewire driver reports no loss when PipeWire restarts, its stream just stops. A
+// server asks every few milliseconds; this leaves room for a machine that stalls for a moment,
+// and still finds the loss soon enough to reopen before the next chime.
+constexpr auto kStalled = std::chrono::milliseconds(600);
 // The converter is fed this much of a file at a time, so that a sound at a low rate or in one
 // channel is not converted far ahead of where it plays.
 constexpr Uint32 kPieceBytes = 4096;
+
+// SDL 2.26's pipewire driver waits without end for a stream that a server going down (or one
+// without a session manager) never links; a helper stuck there would hold its copy's requests
+// for good. Opening and closing get this long, then SIGALRM ends the helper, and the copy starts
+// a new one with its next request.
+constexpr unsigned kOpenSeconds = 5;
 
 void FillCallback(void* output, Uint8* stream, int length) {
     static_cast<Output*>(output)->Fill(stream, length);
@@ -98,12 +110,19 @@ struct Output::Sound {
 Output::Output() = default;
 
 Output::~Output() {
+    ::alarm(kOpenSeconds);
     Close();
     SDL_Quit();
 }
 
 void Output::KeepOpen() {
-    if (device_ != 0 && SDL_GetAudioDeviceStatus(device_) != SDL_AUDIO_PLAYING) {
+    ::alarm(kOpenSeconds);
+    OpenOrReopen();
+    ::alarm(0);
+}
+
+void Output::OpenOrReopen() {
+    if (device_ != 0 && (SDL_GetAudioDeviceStatus(device_) != SDL_AUDIO_PLAYING || Stalled())) {
         // The sound server went away or the device was unplugged: SDL keeps the device's slot
         // but plays nothing into it any more. A new audio subsystem finds the server again.
         Close();
@@ -116,6 +135,7 @@ void Output::KeepOpen() {
     if (!AcquireAudio()) {
         return;
     }
+    last_fill_ = std::chrono::steady_clock::now().time_since_epoch().count();
     device_ = OpenOutput(FillCallback, this, kBufferFrames);
     if (device_ == 0) {
         // No output at all: silent, and tried again later.
@@ -126,7 +146,13 @@ void Output::KeepOpen() {
 }
 
 bool Output::Ready() const {
-    return device_ != 0 && SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_PLAYING;
+    return device_ != 0 && SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_PLAYING && !Stalled();
+}
+
+bool Output::Stalled() const {
+    const std::chrono::steady_clock::duration since_fill(
+        std::chrono::steady_clock::now().time_since_epoch().count() - last_fill_);
+    return since_fill > kStalled;
 }
 
 std::chrono::milliseconds Output::Play(const std::optional<std::string>& wave, bool no_default,
@@ -159,6 +185,7 @@ void Output::Replace(std::unique_ptr<Sound> next) {
 }
 
 void Output::Fill(std::uint8_t* stream, int length) {
+    last_fill_ = std::chrono::steady_clock::now().time_since_epoch().count();
     const int taken = sound_ != nullptr ? sound_->Take(stream, length) : 0;
     std::memset(stream + taken, 0, static_cast<std::size_t>(length - taken));
 }

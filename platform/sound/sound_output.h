@@ -2,6 +2,7 @@
 
 // The sound helper's audio output, on SDL's audio device: one sound at a time, silence between.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -19,6 +20,7 @@ class Output {
 
     // Opens the output if it is closed or was lost, at most every few hundred milliseconds.
     void KeepOpen();
+    // Open and being played: the sound server asks for its buffers.
     bool Ready() const;
     // Plays a WAV image at `volume` percent of its samples, replacing any sound; without a
     // usable image, the default alert unless `no_default`. Returns the sound's length.
@@ -32,13 +34,18 @@ class Output {
   private:
     struct Sound;
 
+    void OpenOrReopen();
     void Close();
+    // The device says it plays, but the server has stopped asking for buffers.
+    bool Stalled() const;
     // Swaps in `next` under the device's lock; the sound it replaces is freed outside it.
     void Replace(std::unique_ptr<Sound> next);
 
     std::uint32_t device_ = 0;
     std::unique_ptr<Sound> sound_;
     std::chrono::steady_clock::time_point next_attempt_{};
+    // When the server last asked for a buffer (or the output opened), on the steady clock.
+    std::atomic<std::chrono::steady_clock::rep> last_fill_{0};
 };
 
 } // namespace platform::sound

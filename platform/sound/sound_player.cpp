@@ -15,6 +15,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -48,6 +49,23 @@ milliseconds Grace() {
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
     return *end == '\0' && value >= 0 && value <= 600000 ? milliseconds(value) : kDefaultGrace;
+}
+
+// PipeWire runs its whole graph at the shortest period that any client asks for, and at 1024
+// frames (21 ms) when none asks for less. The helper asks for a short one for the seconds it runs;
+// the server goes back to its own when the helper ends. SDL's pipewire driver asks through
+// PIPEWIRE_LATENCY. Its pulseaudio driver, through PipeWire's pulse server, gets no less than
+// that server's minimum request, of which the server keeps three queued (16 ms); PULSE_PROP, read
+// by libpulse, lowers that minimum for this client. A PulseAudio server ignores both. What the
+// user has set stays: theirs comes after ours, and a later property wins.
+constexpr const char* kShortPeriod = "64/48000";
+
+void AskForShortPeriod() {
+    ::setenv("PIPEWIRE_LATENCY", kShortPeriod, 0);
+    const char* theirs = std::getenv("PULSE_PROP");
+    const std::string ours =
+        std::string("pulse.min.req=") + kShortPeriod + " pulse.min.quantum=" + kShortPeriod;
+    ::setenv("PULSE_PROP", (theirs != nullptr ? ours + " " + theirs : ours).c_str(), 1);
 }
 
 struct PlayRequest {
@@ -147,9 +165,10 @@ struct Player {
                 continue;
             }
             const auto left = std::chrono::duration_cast<milliseconds>(busy_until - Clock::now());
-            const bool waiting = pending.has_value() || !output.Ready();
+            // The output is looked at every kRetry even while all is well, so that one lost
+            // without a word from SDL is found and opened again before the next chime.
             const int timeout =
-                static_cast<int>(waiting ? kRetry.count() : std::max<long long>(left.count(), 1));
+                static_cast<int>(std::clamp<long long>(left.count(), 1, kRetry.count()));
             pollfd input{STDIN_FILENO, POLLIN, 0};
             if (input_open && ::poll(&input, 1, timeout) > 0) {
                 Read();
@@ -164,6 +183,7 @@ struct Player {
 } // namespace
 
 int main() {
+    AskForShortPeriod();
     Player player;
     return player.Run();
 }

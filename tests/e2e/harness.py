@@ -160,27 +160,59 @@ GLib.MainLoop().run()
 
 
 class NotificationServer:
-    # A private session bus with a notification server on it, whose do-not-disturb (the
-    # Inhibited property) the test switches.
+    # A private session bus with a notification server on it, whose do-not-disturb the test
+    # switches: a stand-in that has only the common Inhibited property, dunst, or Xfce's
+    # xfce4-notifyd (whose do-not-disturb xfconfd keeps; the bus starts it). run() replaces the
+    # server. What the bus starts keeps its settings in `folder`.
 
-    def __init__(self, folder):
+    COMMANDS = {"inhibited": [sys.executable, "-c", NOTIFICATION_SERVER],
+                "dunst": ["dunst"],
+                "xfce": ["/usr/lib/x86_64-linux-gnu/xfce4/notifyd/xfce4-notifyd"]}
+
+    def __init__(self, folder, display=None):
         self.state = os.path.join(folder, "inhibited")
+        self.kind = "inhibited"
         self.inhibit(False)
-        self.bus = helper(["dbus-daemon", "--session", "--nofork", "--print-address"],
+        self.env = {"HOME": folder, "XDG_CONFIG_HOME": os.path.join(folder, "config"),
+                    "DISPLAY": display.name if display else ""}
+        self.bus = helper(["dbus-daemon", "--session", "--nofork", "--print-address"], self.env,
                           stdout=subprocess.PIPE)
-        self.address = self.bus.stdout.readline().strip()
-        self.server = helper([sys.executable, "-c", NOTIFICATION_SERVER, self.state],
-                             {"DBUS_SESSION_BUS_ADDRESS": self.address}, subprocess.PIPE)
-        if self.server.stdout.readline().strip() != "ready":
+        self.address = self.env["DBUS_SESSION_BUS_ADDRESS"] = self.bus.stdout.readline().strip()
+        self.server = None
+        self.run("inhibited")
+
+    def owned(self):
+        return "true" in _run(["dbus-send", "--session", "--print-reply=literal",
+                               "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                               "org.freedesktop.DBus.NameHasOwner",
+                               "string:org.freedesktop.Notifications"], self.env).stdout
+
+    def run(self, kind):
+        if self.server is not None:
+            stop(self.server)
+            wait_for(lambda: not self.owned(), 5)
+        self.kind = kind
+        self.server = helper(self.COMMANDS[kind] + ([self.state] if kind == "inhibited" else []),
+                             self.env)
+        if not wait_for(self.owned, 20, 0.1):
             self.close()
-            raise RuntimeError("no notification server (are dbus-daemon and python3-gi there?)")
+            raise RuntimeError(f"no notification server {kind} (is it installed, and are "
+                               f"dbus-daemon and python3-gi?)")
+        self.inhibit(False)
 
     def inhibit(self, on):
-        with open(self.state, "w") as f:
-            f.write("1" if on else "0")
+        value = "true" if on else "false"
+        if self.kind == "dunst":
+            _run(["dunstctl", "set-paused", value], self.env).check_returncode()
+        elif self.kind == "xfce":
+            _run(["xfconf-query", "-c", "xfce4-notifyd", "-p", "/do-not-disturb", "-n", "-t",
+                  "bool", "-s", value], self.env).check_returncode()
+        else:
+            with open(self.state, "w") as f:
+                f.write("1" if on else "0")
 
     def close(self):
-        stop(self.server, self.bus)
+        stop(*filter(None, (self.server, self.bus)))
 
 
 class SoundServer(sound_server.PulseServer):

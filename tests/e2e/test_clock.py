@@ -167,13 +167,14 @@ class ClockStepTest(harness.SessionTest):
 
     def test_a_busy_desktop_silences_its_hour_and_the_volume_is_the_one_asked(self):
         # Busy=1 and Volume=25: a full-screen active window, the notification server's
-        # do-not-disturb and GNOME's banners switched off each silence their hour; the hour after
-        # is heard at a quarter of its level. Busy hours are left at hh:00:03 (the logic tests
+        # do-not-disturb (its Inhibited property, dunst's pause, Xfce's setting) and GNOME's
+        # banners switched off each silence their hour; the hour after is heard at a quarter of
+        # its level. Busy hours are left at hh:00:03 (the logic tests
         # show that hh:00:08 keeps the decision of hh:00:00).
         folder = self.session.program_folder(tones=True, tone_seconds=0.5)
         with open(harness.settings_path(folder), "w") as f:
             f.write("[Chime]\nBusy=1\nVolume=25\n")
-        server = harness.NotificationServer(self.session.root)
+        server = harness.NotificationServer(self.session.root, self.display)
         self.addCleanup(server.close)
         window = self.session.full_screen_window()
         gnome = {"XDG_CONFIG_HOME": self.session.root, "GSETTINGS_BACKEND": "keyfile"}
@@ -182,9 +183,12 @@ class ClockStepTest(harness.SessionTest):
         clock = harness.SteppedClock(self.session.root, round(today + 15 * 3600 - 5 - time.time()))
         process, _ = self.start(folder, clock, capture=capture,
                                 env={"DBUS_SESSION_BUS_ADDRESS": server.address, **gnome})
-        for hour, busy in ((15, "window"), (16, "inhibited"), (17, "banners"), (18, None)):
+        for hour, busy in ((15, "window"), (16, "inhibited"), (17, "banners"), (18, "dunst"),
+                           (19, "xfce"), (20, None)):
             harness.set_active_window(self.display, window if busy == "window" else None)
-            server.inhibit(busy == "inhibited")
+            if busy in ("dunst", "xfce"):
+                server.run(busy)
+            server.inhibit(busy in ("inhibited", "dunst", "xfce"))
             banners = "true" if busy != "banners" else "false"
             subprocess.run(["gsettings", "set", "org.gnome.desktop.notifications", "show-banners",
                             banners], env=harness.tool_environment(gnome), check=True)
@@ -202,5 +206,5 @@ class ClockStepTest(harness.SessionTest):
             self.assertAlmostEqual(harness.level(samples, span), harness.TONE_LEVEL / 4,
                                    delta=60)
         tones = [harness.tone_frequency(h) for h in range(12)]
-        self.assertEqual(harness.dominant_frequency(samples, spans[0][0], tones), tones[6])
+        self.assertEqual(harness.dominant_frequency(samples, spans[0][0], tones), tones[8])
         self.assert_quit_obeyed(folder, process)
