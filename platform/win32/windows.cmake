@@ -37,7 +37,7 @@ configure_file(platform/win32/velmorin.rc.in ${WIN32_RESOURCES_DIR}/velmorin.rc 
 set_source_files_properties(${WIN32_RESOURCES_DIR}/velmorin.rc PROPERTIES
     OBJECT_DEPENDS "${VELMORIN_ICO};${VELMORIN_SETTING_BMP};${VELMORIN_MANIFEST}")
 
-add_executable(velmorin WIN32 app/main.cpp ${WIN32_RESOURCES_DIR}/velmorin.rc)
+add_executable(velmorin WIN32 programs/velmorin/main.cpp ${WIN32_RESOURCES_DIR}/velmorin.rc)
 target_link_libraries(velmorin PRIVATE velmorin_logic velmorin_win32)
 # One file to copy: no DLL of the compiler's runtime beside it.
 target_link_options(velmorin PRIVATE -static -mwindows $<$<CONFIG:Release>:-s>)
