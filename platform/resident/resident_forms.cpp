@@ -3,7 +3,6 @@
 
 #include "platform/core/forms.h"
 #include "platform/resident/resident_backend.h"
-#include "platform/stand_ins/sequencer.h"
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -92,21 +91,5 @@ void MessageBox(std::string_view text) {
     while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
 }
-
-// The resident plays no tune: only a copy that shows the About window does, and that copy is
-// the window program.
-namespace sequencer {
-std::uint32_t Open(const std::string&) {
-    return MCIERR_DEVICE_NOT_INSTALLED;
-}
-std::uint32_t Play(bool) {
-    return MCIERR_DEVICE_NOT_INSTALLED;
-}
-void Stop() {}
-bool Playing() {
-    return false;
-}
-void Close() {}
-} // namespace sequencer
 
 } // namespace platform

@@ -1,5 +1,6 @@
 # The Windows program: velmorin.exe with its resources, linked statically, and the zip that
-# ships it with the data the host tools made. Included from the top-level CMakeLists.txt.
+# ships it with the data the host tools made (tools/). Included from the top-level CMakeLists.txt;
+# the backend's library is defined in CMakeLists.txt beside this file.
 
 # The icon file holds the 32 x 32 16-colour image the windows use, and full-colour images at
 # 16, 48 and 256 pixels for the taskbar, Explorer and large icon views.
