@@ -12,7 +12,7 @@ namespace {
 using platform::ControlKind;
 
 void Form_Load() {
-    Module1::settings_path = SettingsPath(platform::ProgramFolder());
+    Module1::State().settings_path = SettingsPath(platform::ProgramFolder());
     // Every copy clears the request before its first tick, so a request left from an earlier
     // run never stops a new copy.
     ClearQuitRequest();
@@ -21,7 +21,8 @@ void Form_Load() {
     }
 }
 
-// The test button: shows the quit request, and ends this copy when it reads 0.
+// The host window's hidden test button (frmAbout's Command1 is the About window's OK button):
+// shows the quit request, and ends this copy when it reads 0.
 void Command1_Click() {
     const std::string text = ReadQuitRequest();
     platform::MessageBox(text);
@@ -33,7 +34,7 @@ void Command1_Click() {
 // The quit button: every copy, this one included, ends at its next tick.
 void Command2_Click() {
     if (!RequestQuit()) {
-        platform::MessageBox(QuitFailureMessage(Module1::settings_path));
+        platform::MessageBox(QuitFailureMessage(Module1::State().settings_path));
     }
 }
 

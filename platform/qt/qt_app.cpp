@@ -1,8 +1,11 @@
+#include "platform/core/tick_grid.h"
+#include "platform/core/tick_timers.h"
 #include "platform/posix/instance.h"
 #include "platform/posix/sound_client.h"
 #include "platform/qt/qt_backend.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QFont>
 #include <QMessageBox>
 #include <QScreen>
@@ -73,7 +76,7 @@ int Run(const Form& startup, int argc, char** argv) {
         MessageBox(text);
         return 0;
     }
-    qt::State().another_copy_running = posix::RegisterRunningCopy();
+    qt::State().another_copy_running = posix::RegisterAndFindOtherCopies();
     // A second copy shows its control window instead.
     if (!qt::State().another_copy_running) {
         posix::SayRunningInTerminal();
@@ -117,6 +120,19 @@ bool PlaySoundA(const char* sound, void* /*module*/, std::uint32_t flags) {
 void End() {
     std::fflush(nullptr);
     std::_Exit(0);
+}
+
+std::int64_t core::WallClockUs() {
+    return QDateTime::currentMSecsSinceEpoch() * 1000;
+}
+
+// QTimer waits in whole milliseconds.
+std::int64_t core::TickLagMs() {
+    return kTickLagMs;
+}
+
+void core::TimersChanged() {
+    qt::ArmTickWait();
 }
 
 } // namespace platform
