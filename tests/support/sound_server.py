@@ -12,7 +12,7 @@ import subprocess
 import threading
 import time
 
-import benchlib
+import rig
 
 RATE = 44100
 SINK = "velmorin_sink"
@@ -49,7 +49,7 @@ class PulseServer:
 
     def stop(self):
         if self.process is not None:
-            benchlib.end(self.process)
+            rig.end(self.process)
             self.process = None
 
     def restart(self):
