@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include "app/frmMain.h"
+
 #include "forms/frmAbout.h"
 #include "platform/platform.h"
 
@@ -63,4 +65,13 @@ std::optional<int> AnswerCommandLine(int argc, char** argv) {
         return 0;
     }
     return std::nullopt;
+}
+
+int StartProgram(int argc, char** argv) {
+    // Answered before the platform starts, so --help and --version need no display and touch
+    // neither the settings file nor a running copy.
+    if (const std::optional<int> status = AnswerCommandLine(argc, argv)) {
+        return *status;
+    }
+    return platform::Run(frmMain, argc, argv);
 }

@@ -20,3 +20,7 @@ CommandLine ReadCommandLine(const std::vector<std::string_view>& arguments);
 // --version, an argument it cannot read), through platform::Tell: the exit status then, and
 // nothing when the program is to start. Nothing else is touched: no settings file, no lock.
 std::optional<int> AnswerCommandLine(int argc, char** argv);
+
+// What every program's main does: answers the command line, or starts the program with its
+// hidden host window.
+int StartProgram(int argc, char** argv);

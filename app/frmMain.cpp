@@ -14,7 +14,8 @@ using platform::ControlKind;
 // Start-up could not clear a quit request that the file still holds: the first tick would end
 // this copy, which to the user looks like a start that worked.
 [[noreturn]] void EndForUnclearedRequest(const std::string& reason) {
-    platform::Tell("The time signal cannot start: its settings file " + Module1::settings_path +
+    platform::Tell("The time signal cannot start: its settings file " +
+                       Module1::State().settings_path +
                        " holds a quit request (Quit=1), which it cannot clear (" + reason +
                        "). Let your user write that folder and file, or set Quit=0 in the "
                        "file, then start it again.",
@@ -23,7 +24,7 @@ using platform::ControlKind;
 }
 
 void Form_Load() {
-    Module1::settings_path = SettingsPath(platform::ProgramFolder());
+    Module1::State().settings_path = SettingsPath(platform::ProgramFolder());
     // Every copy clears the request before its first tick, so a request left from an earlier
     // run never stops a new copy. A folder the user cannot write keeps the request as it is:
     // with Quit=0 the copy runs on, though no Alarm Quit can reach it.
@@ -38,7 +39,8 @@ void Form_Load() {
     }
 }
 
-// The test button: shows the quit request, and ends this copy when it reads 0.
+// The host window's hidden test button (frmAbout's Command1 is the About window's OK button):
+// shows the quit request, and ends this copy when it reads 0.
 void Command1_Click() {
     const std::string text = ReadQuitRequest();
     platform::MessageBox(text);
@@ -50,7 +52,7 @@ void Command1_Click() {
 // The quit button: every copy, this one included, ends at its next tick.
 void Command2_Click() {
     if (!RequestQuit()) {
-        platform::MessageBox(QuitFailureMessage(Module1::settings_path));
+        platform::MessageBox(QuitFailureMessage(Module1::State().settings_path));
     }
 }
 

@@ -22,7 +22,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "win32"))
 
 import winelib  # noqa: E402
 from winelib import harness  # noqa: E402
-from harness import benchlib  # noqa: E402
+import benchlib  # noqa: E402
 
 ROUTINE = {"velmorin.exe", "Velmorin.ini", "."}
 

@@ -16,8 +16,9 @@ void Timer1_Timer() {
     // One reading of the clock serves every field: read field by field, a tick that straddles
     // hh:00:59.999 would see minute 0 and second 0 and chime a minute late.
     const platform::TimeOfDay now = platform::Now();
-    if (Module1::chime_latch == 0 && now.minute == 0 && (now.second == 0 || now.second == 8)) {
-        Module1::chime_latch = 1;
+    std::int16_t& chime_latch = Module1::State().chime_latch;
+    if (chime_latch == 0 && now.minute == 0 && (now.second == 0 || now.second == 8)) {
+        chime_latch = 1;
         if (const std::optional<int> volume = HourChimeVolume(now)) {
             platform::SetWaveVolume(*volume);
             Module1::PlayWave(HourSoundPath(now.hour));
@@ -25,7 +26,7 @@ void Timer1_Timer() {
     }
     // Some seconds get two ticks; the latch keeps the second one from starting the sound again.
     if (now.second == 1 || now.second == 9) {
-        Module1::chime_latch = 0;
+        chime_latch = 0;
     }
 }
 

@@ -8,8 +8,6 @@
 #include <string>
 #include <string_view>
 
-HourChime hour_chime;
-
 namespace {
 
 // A value that fills the buffer may have been cut, and a cut list can still look valid; such
@@ -22,21 +20,13 @@ constexpr std::uint32_t kCutMargin = 4;
 std::string ReadChimeKey(const char* key) {
     char buffer[kValueBytes] = {};
     const std::uint32_t length = platform::GetPrivateProfileStringA(
-        "Chime", key, "", buffer, sizeof buffer, Module1::settings_path.c_str());
+        "Chime", key, "", buffer, sizeof buffer, Module1::State().settings_path.c_str());
     return length + kCutMargin >= sizeof buffer ? std::string() : std::string(buffer, length);
-}
-
-std::string_view Trim(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 // One or two digits naming an hour of the day, 0 to 23.
 std::optional<int> Hour(std::string_view text) {
-    text = Trim(text);
+    text = platform::Trim(text);
     if (text.empty() || text.size() > 2) {
         return std::nullopt;
     }
@@ -55,7 +45,7 @@ std::optional<int> Hour(std::string_view text) {
 // wraps all the way round. Anything else makes the whole list unreadable: nothing is quiet.
 std::bitset<24> QuietHours(std::string_view text) {
     std::bitset<24> quiet;
-    if (Trim(text).empty()) {
+    if (platform::Trim(text).empty()) {
         return quiet;
     }
     while (true) {
@@ -99,8 +89,9 @@ std::optional<int> DecideHour(int hour) {
 } // namespace
 
 std::optional<int> HourChimeVolume(const platform::TimeOfDay& now) {
-    if (now.second == 0 || hour_chime.hour != now.hour) {
-        hour_chime = {now.hour, DecideHour(now.hour)};
+    Module1::HourChime& decided = Module1::State().hour_chime;
+    if (now.second == 0 || decided.hour != now.hour) {
+        decided = {now.hour, DecideHour(now.hour)};
     }
-    return hour_chime.volume;
+    return decided.volume;
 }

@@ -11,12 +11,5 @@
 
 // The volume, in percent of the sound's own level, at which this hour's sound plays, or nothing
 // when the hour is skipped. The first chime of an hour decides and the second keeps that
-// decision, so a skipped hour is skipped whole.
+// decision (Module1::State().hour_chime), so a skipped hour is skipped whole.
 std::optional<int> HourChimeVolume(const platform::TimeOfDay& now);
-
-// The decision for the hour that chimed last; process-wide, like the chime latch.
-struct HourChime {
-    int hour = -1;
-    std::optional<int> volume;
-};
-extern HourChime hour_chime;

@@ -31,6 +31,7 @@ void Form_Load() {
     SendIgnoringResult("close about");
 }
 
+// The About window's OK button (frmMain's Command1 is its hidden test button): closes the window.
 void Command1_Click() {
     platform::Unload(frmAbout);
     // No device of the program is called video9, so this always fails and its error text is

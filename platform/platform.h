@@ -76,6 +76,16 @@ inline void RunHandler(const Form& form, std::string_view event) {
     }
 }
 
+// The text without the blanks at either end: spaces and tabs, or the given set. The program reads
+// its numbers and lists this way, and the profile functions their names and values.
+inline std::string_view Trim(std::string_view text, std::string_view blanks = " \t") {
+    const std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
 struct TimeOfDay {
     int hour = 0; // 0 to 23, local time
     int minute = 0;

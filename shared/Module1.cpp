@@ -6,8 +6,14 @@
 
 namespace Module1 {
 
-std::string settings_path;
-std::int16_t chime_latch = 0;
+ProgramState& State() {
+    static ProgramState state;
+    return state;
+}
+
+void Reset() {
+    State() = ProgramState{};
+}
 
 void PlayWave(const std::string& path) {
     // Without SND_NODEFAULT a missing sound file still gives the default alert, so the hour

@@ -1,16 +1,33 @@
 #pragma once
 
-// Process-wide state and the two sound functions every part of the program shares.
+// The logic's state and the two sound functions every part of the program shares.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace Module1 {
 
-// The program folder followed by Velmorin.ini; set once at start-up.
-extern std::string settings_path;
-// 1 once the hour's sound was started; released at seconds 1 and 9 of every minute.
-extern std::int16_t chime_latch;
+// The decision for the hour that chimed last: its hour, and the volume it plays at, or nothing
+// when it is skipped.
+struct HourChime {
+    int hour = -1;
+    std::optional<int> volume;
+};
+
+// Everything the logic keeps for the life of the process, in one place.
+struct ProgramState {
+    // The program folder followed by Velmorin.ini; set once at start-up.
+    std::string settings_path;
+    // 1 once the hour's sound was started; released at seconds 1 and 9 of every minute.
+    std::int16_t chime_latch = 0;
+    HourChime hour_chime;
+};
+
+ProgramState& State();
+// The state of a process that has just started; for the tests, which start the logic many times
+// in one process.
+void Reset();
 
 // Starts the wave file playing and returns at once; a new start replaces a sound still playing.
 void PlayWave(const std::string& path);

@@ -1,12 +1,11 @@
 #include "shared/number.h"
 
+#include "platform/platform.h"
+
 #include <charconv>
 
 namespace {
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -14,12 +13,7 @@ bool IsDigit(char c) {
 } // namespace
 
 std::optional<double> TextToNumber(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && IsBlank(text.back())) {
-        text.remove_suffix(1);
-    }
+    text = platform::Trim(text);
     if (!text.empty() && text.front() == '+') {
         text.remove_prefix(1);
     }

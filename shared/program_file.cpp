@@ -2,6 +2,10 @@
 
 #include "platform/platform.h"
 
+std::string ProgramFileIn(const std::string& folder, std::string_view name) {
+    return folder + std::string(platform::PathSeparator()) + std::string(name);
+}
+
 std::string ProgramFile(std::string_view name) {
-    return platform::ProgramFolder() + std::string(platform::PathSeparator()) + std::string(name);
+    return ProgramFileIn(platform::ProgramFolder(), name);
 }

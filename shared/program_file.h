@@ -3,7 +3,9 @@
 #include <string>
 #include <string_view>
 
-// A file beside the program: the program folder, the platform's separator and the name, as the
-// program names it ("Velmorin.ini", "03.WAV", "ABOUT.MID"). The separator is always added, so a
-// program folder at the root gives a doubled one, which names the same file.
+// A file in a program folder: the folder, the platform's separator and the name, as the program
+// names it ("Velmorin.ini", "03.WAV", "ABOUT.MID"). The separator is always added, so a program
+// folder at the root gives a doubled one, which names the same file.
+std::string ProgramFileIn(const std::string& folder, std::string_view name);
+// A file beside this program.
 std::string ProgramFile(std::string_view name);

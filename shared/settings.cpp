@@ -3,20 +3,21 @@
 #include "platform/platform.h"
 #include "shared/Module1.h"
 #include "shared/number.h"
+#include "shared/program_file.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace {
 
-bool WriteQuit(const char* value, const std::string& path = Module1::settings_path) {
+bool WriteQuit(const char* value, const std::string& path = Module1::State().settings_path) {
     return platform::WritePrivateProfileStringA("Form", "Quit", value, path.c_str());
 }
 
 } // namespace
 
 std::string SettingsPath(const std::string& folder) {
-    return folder + std::string(platform::PathSeparator()) + "Velmorin.ini";
+    return ProgramFileIn(folder, "Velmorin.ini");
 }
 
 bool ClearQuitRequest() {
@@ -28,7 +29,7 @@ bool RequestQuit() {
 }
 
 std::vector<std::string> RequestQuitOfEveryCopy() {
-    std::vector<std::string> paths{Module1::settings_path};
+    std::vector<std::string> paths{Module1::State().settings_path};
     for (const std::string& folder : platform::RunningCopyFolders()) {
         // Copies started from one folder share one file: it is written once.
         if (std::string path = SettingsPath(folder);
@@ -48,7 +49,7 @@ std::vector<std::string> RequestQuitOfEveryCopy() {
 std::string ReadQuitRequest() {
     char buffer[16] = {};
     platform::GetPrivateProfileStringA("Form", "Quit", "0", buffer, sizeof buffer,
-                                       Module1::settings_path.c_str());
+                                       Module1::State().settings_path.c_str());
     return std::string(buffer, strnlen(buffer, sizeof buffer));
 }
 

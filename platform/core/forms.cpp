@@ -1,5 +1,7 @@
 #include "platform/core/forms.h"
 
+#include "platform/core/tick_timers.h"
+
 #include <map>
 
 namespace platform::core {
@@ -17,6 +19,7 @@ Window* Load(const Form& form) {
         return window;
     }
     Window* window = BuildWindow(form);
+    StartTimers(form);
     // Loaded before its load handler runs, so that the handler may show its own window.
     Loaded()[&form] = window;
     RunHandler(form, "Form_Load");
@@ -62,6 +65,7 @@ void Unload(const Form& form) {
         return;
     }
     core::Loaded().erase(&form);
+    core::StopTimers(form);
     window->Destroy();
     // The process ends when its last window has been unloaded.
     if (core::Loaded().empty()) {

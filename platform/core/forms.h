@@ -20,14 +20,14 @@ class Window {
 
     // Makes the window visible and brings it forward.
     virtual void Present() = 0;
-    // Stops its timers, takes it off the screen and frees it: the object is gone afterwards.
+    // Takes it off the screen and frees it: the object is gone afterwards.
     virtual void Destroy() = 0;
 
     const Form& form;
 };
 
-// Primitives of the backend. BuildWindow builds a form from its layout, hidden, with its timers
-// running; LastWindowUnloaded ends the process's event loop.
+// Primitives of the backend. BuildWindow builds a form from its layout, hidden (its timers run in
+// tick_timers.cpp); LastWindowUnloaded ends the process's event loop.
 Window* BuildWindow(const Form& form);
 void LastWindowUnloaded();
 

@@ -41,6 +41,7 @@ void Reset(const std::string& program_folder, bool another_copy_running = false)
 void SetRunningCopies(std::vector<std::string> folders);
 // Starts the program as the toolkit would: loads the start-up form hidden.
 void Start(const platform::Form& startup);
+// A step of the wall clock: the timers wait for the new clock's grid.
 void SetClock(int hour, int minute, int second, int millisecond = 0);
 void SetScreen(float width, float height);
 // What platform::UserIsBusy() answers from now on; every question is counted.
@@ -65,6 +66,8 @@ bool IsVisible(const platform::Form& form);
 std::string ControlText(const platform::Form& form, std::string_view control);
 Placement Position(const platform::Form& form);
 int EventPasses();
+// When the tick loop asked for the hour's sound to be made ready, in milliseconds since midnight.
+const std::vector<int>& SoundPreparations();
 
 // Used by the fake's own PlaySoundA.
 void RecordSound(const char* path, std::uint32_t flags);

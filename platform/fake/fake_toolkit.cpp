@@ -1,5 +1,6 @@
 #include "platform/core/forms.h"
 #include "platform/core/tick_grid.h"
+#include "platform/core/tick_timers.h"
 #include "platform/fake/fake.h"
 
 #include <algorithm>
@@ -27,7 +28,7 @@ struct Fake {
     std::string program_folder;
     bool another_copy_running = false;
     std::vector<std::string> running_copies;
-    int clock_ms = 0; // since local midnight
+    long long clock_ms = 0; // since midnight of the first simulated day
     int step_on_read_ms = 0;
     float screen_width = 1024 * 15;
     float screen_height = 768 * 15;
@@ -40,6 +41,7 @@ struct Fake {
     std::vector<Sound> sounds;
     std::vector<std::string> message_boxes;
     std::vector<std::string> told;
+    std::vector<int> sound_preparations;
 };
 
 Fake& State() {
@@ -64,19 +66,6 @@ template <typename F> void Dispatch(F&& handler) {
     }
 }
 
-// The timers of the loaded windows, copied: a tick may load or unload windows.
-std::vector<std::pair<const platform::Form*, const platform::ControlLayout*>> Timers() {
-    std::vector<std::pair<const platform::Form*, const platform::ControlLayout*>> timers;
-    for (const platform::core::Window* window : platform::core::LoadedWindows()) {
-        for (const platform::ControlLayout& control : window->form.layout.controls) {
-            if (control.kind == platform::ControlKind::Timer && control.interval_ms > 0) {
-                timers.emplace_back(&window->form, &control);
-            }
-        }
-    }
-    return timers;
-}
-
 } // namespace
 
 void Reset(const std::string& program_folder, bool another_copy_running) {
@@ -96,8 +85,10 @@ void Start(const platform::Form& startup) {
     Dispatch([&] { platform::core::LoadStartupForm(startup); });
 }
 
+// Setting the clock is a step of the wall clock, which the real backends hear of from the kernel.
 void SetClock(int hour, int minute, int second, int millisecond) {
     State().clock_ms = ((hour * 60 + minute) * 60 + second) * 1000 + millisecond;
+    platform::core::RealignTimers();
 }
 
 void SetScreen(float width, float height) {
@@ -117,34 +108,23 @@ void AdvanceClockOnRead(int milliseconds) {
     State().step_on_read_ms = milliseconds;
 }
 
-// Every timer ticks on the grid of its own interval, laid as the real backends lay it.
+// The event thread waits for the next due timer as the real backends wait, and wakes on time.
 void Advance(int milliseconds) {
-    const long long end = static_cast<long long>(State().clock_ms) + milliseconds;
-    long long clock = State().clock_ms;
+    const long long end = State().clock_ms + milliseconds;
     while (!State().ended) {
-        const auto timers = Timers();
-        long long next = end + 1;
-        for (const auto& timer : timers) {
-            next = std::min<long long>(
-                next, platform::core::NextTickMs(clock, timer.second->interval_ms));
-        }
-        if (next > end) {
+        const std::int64_t wait_us = platform::core::NextTickWaitUs();
+        const long long wake = State().clock_ms + (wait_us + 999) / 1000;
+        if (wait_us < 0 || wake > end) {
             break;
         }
-        clock = next;
-        State().clock_ms = static_cast<int>(clock % kDayMs);
-        for (const auto& timer : timers) {
-            if (platform::core::NextTickMs(clock - 1, timer.second->interval_ms) == clock) {
-                const std::string event = timer.second->name + "_Timer";
-                Dispatch([&] { platform::RunHandler(*timer.first, event); });
-            }
-        }
+        State().clock_ms = wake;
+        Dispatch([] { platform::core::RunDueTimers(); });
     }
-    State().clock_ms = static_cast<int>(end % kDayMs);
+    State().clock_ms = end;
 }
 
 void Block(int milliseconds) {
-    State().clock_ms = (State().clock_ms + milliseconds) % kDayMs;
+    State().clock_ms += milliseconds;
 }
 
 void Click(const platform::Form& form, std::string_view control) {
@@ -173,6 +153,9 @@ const std::vector<std::string>& MessageBoxes() {
 int EventPasses() {
     return State().event_passes;
 }
+const std::vector<int>& SoundPreparations() {
+    return State().sound_preparations;
+}
 
 bool IsVisible(const platform::Form& form) {
     const Window* window = Find(form);
@@ -194,7 +177,7 @@ Placement Position(const platform::Form& form) {
 }
 
 void RecordSound(const char* path, std::uint32_t flags) {
-    const int ms = State().clock_ms;
+    const int ms = static_cast<int>(State().clock_ms % kDayMs);
     State().sounds.push_back({{ms / 3600000, ms / 60000 % 60, ms / 1000 % 60},
                               ms % 1000,
                               path != nullptr ? path : "",
@@ -270,9 +253,25 @@ std::vector<std::string> RunningCopyFolders() {
 }
 
 TimeOfDay Now() {
-    const int ms = fake::State().clock_ms;
-    fake::State().clock_ms = (ms + fake::State().step_on_read_ms) % fake::kDayMs;
+    const int ms = static_cast<int>(fake::State().clock_ms % fake::kDayMs);
+    fake::State().clock_ms += fake::State().step_on_read_ms;
     return {ms / 3600000, ms / 60000 % 60, ms / 1000 % 60};
+}
+
+std::int64_t core::WallClockUs() {
+    return fake::State().clock_ms * 1000;
+}
+
+std::int64_t core::TickLagMs() {
+    return kTickLagMs;
+}
+
+// The fake's Advance asks for the next wait each time.
+void core::TimersChanged() {}
+
+void core::PrepareSound() {
+    fake::State().sound_preparations.push_back(
+        static_cast<int>(fake::State().clock_ms % fake::kDayMs));
 }
 
 void End() {

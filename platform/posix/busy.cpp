@@ -7,12 +7,12 @@
 // they take longer. A missing command, bus or answer means not busy.
 
 #include "platform/platform.h"
+#include "platform/posix/spawn.h"
 #include "platform/posix/xcb_fullscreen.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,8 +25,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-extern char** environ;
 
 namespace platform {
 
@@ -80,33 +78,15 @@ Child Start(std::vector<const char*> argv, const std::string& bus) {
     if (::pipe2(pipe_ends, O_CLOEXEC) != 0) {
         return child;
     }
-    const std::string address = "DBUS_SESSION_BUS_ADDRESS=" + (bus.empty() ? "disabled:" : bus);
-    std::vector<char*> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (std::strncmp(*entry, "DBUS_SESSION_BUS_ADDRESS=", 25) != 0) {
-            environment.push_back(*entry);
-        }
-    }
-    environment.push_back(const_cast<char*>(address.c_str()));
-    environment.push_back(nullptr);
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    // A group of its own, so that a command that is a script takes its children along when it
-    // is killed.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    if (::posix_spawnp(&child.pid, argv[0], &actions, &attributes, const_cast<char**>(argv.data()),
-                       environment.data()) != 0) {
-        child.pid = -1;
-    }
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
+    // A group of its own, so that the kill takes a script's children along.
+    child.pid = posix::StartChild(
+        argv[0], {argv.begin(), argv.end()},
+        {.input = posix::kNullStream,
+         .output = pipe_ends[1],
+         .errors = posix::kNullStream,
+         .own_group = true,
+         .search_path = true,
+         .environment = {"DBUS_SESSION_BUS_ADDRESS=" + (bus.empty() ? "disabled:" : bus)}});
     ::close(pipe_ends[1]);
     if (child.pid > 0) {
         child.output = pipe_ends[0];

@@ -132,7 +132,7 @@ void SayAlone(const std::string& where) {
 
 } // namespace
 
-bool RegisterRunningCopy() {
+bool RegisterAndFindOtherCopies() {
     std::string where;
     const int folder = OpenLockFolder(where);
     if (folder < 0) {

@@ -6,9 +6,10 @@
 
 namespace platform::posix {
 
-// Registers this copy as running for the rest of its life and tells whether another copy of
-// the program was running already in this user session.
-bool RegisterRunningCopy();
+// Registers this copy as running for the rest of its life (the lock and the record of its
+// folder), and returns true when it finds another copy of the program already running in this
+// user session.
+bool RegisterAndFindOtherCopies();
 // Leaves a record of this copy's program folder in the lock folder for the rest of its life,
 // which RunningCopyFolders() reads; nothing is recorded when the record cannot be made.
 void RecordRunningCopy(int lock_folder);

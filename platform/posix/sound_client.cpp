@@ -1,16 +1,16 @@
 #include "platform/posix/sound_client.h"
 
+#include "platform/core/tick_timers.h"
+#include "platform/posix/spawn.h"
+
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string_view>
-
-extern char** environ;
 
 namespace platform::posix {
 
@@ -46,19 +46,12 @@ bool Start(Helper& helper) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
         return false;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], STDIN_FILENO);
     // The sound libraries report every failed attempt to open an output (dozens of lines a
     // minute on a machine without sound); a copy started at login would fill the journal.
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    const std::string path = ProgramFolder() + "/" + kHelperName;
-    char* argv[] = {const_cast<char*>(kHelperName), nullptr};
-    pid_t pid = -1;
-    const int error = ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = StartChild(ProgramFolder() + "/" + kHelperName, {kHelperName},
+                                 {.input = ends[1], .errors = kNullStream});
     ::close(ends[1]);
-    if (error != 0) {
+    if (pid < 0) {
         ::close(ends[0]);
         return false;
     }
@@ -108,18 +101,14 @@ bool RequestSound(const char* sound, std::uint32_t flags) {
     return true;
 }
 
-void KeepSoundReady(const TimeOfDay& now) {
-    constexpr int kLeadSeconds = 8;
-    const bool before = now.minute == 59 && now.second >= 60 - kLeadSeconds;
-    const bool during = now.minute == 0 && now.second <= 8;
-    if (before || during) {
-        Send("ready");
-    }
-}
-
 } // namespace platform::posix
 
 namespace platform {
+
+// The helper is started, if it is not running, and opens the output.
+void core::PrepareSound() {
+    posix::Send("ready");
+}
 
 void SetWaveVolume(int percent) {
     posix::State().volume_percent = percent < 0 ? 0 : (percent > 100 ? 100 : percent);

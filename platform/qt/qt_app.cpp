@@ -1,8 +1,11 @@
+#include "platform/core/tick_grid.h"
+#include "platform/core/tick_timers.h"
 #include "platform/posix/instance.h"
 #include "platform/posix/sound_client.h"
 #include "platform/qt/qt_backend.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QFont>
 #include <QMessageBox>
 #include <QScreen>
@@ -120,7 +123,7 @@ int Run(const Form& startup, int argc, char** argv) {
         MessageBox(text);
         return 0;
     }
-    qt::State().another_copy_running = posix::RegisterRunningCopy();
+    qt::State().another_copy_running = posix::RegisterAndFindOtherCopies();
     core::LoadStartupForm(startup);
     // A second copy shows its control window instead; and start-up may have ended this one.
     if (!qt::State().another_copy_running) {
@@ -168,6 +171,19 @@ void EndWithStatus(int status) {
 
 void Tell(std::string_view text, Notice notice) {
     posix::Tell(text, notice, MessageBox);
+}
+
+std::int64_t core::WallClockUs() {
+    return QDateTime::currentMSecsSinceEpoch() * 1000;
+}
+
+// QTimer waits in whole milliseconds.
+std::int64_t core::TickLagMs() {
+    return kTickLagMs;
+}
+
+void core::TimersChanged() {
+    qt::ArmTickWait();
 }
 
 } // namespace platform

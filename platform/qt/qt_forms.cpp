@@ -69,11 +69,7 @@ QWidget* BuildControl(FormWindow& window, const ControlLayout& control) {
         return picture;
     }
     case ControlKind::Timer:
-        if (control.interval_ms > 0) {
-            const std::string event = control.name + "_Timer";
-            window.timers.push_back(std::make_unique<AlignedTimer>(
-                control.interval_ms, [&form, event] { RunHandler(form, event); }));
-        }
+        // Timers run in the shared tick loop (platform/core/tick_timers.cpp).
         return nullptr;
     }
     return nullptr;
@@ -143,7 +139,6 @@ void FormWindow::Present() {
 }
 
 void FormWindow::Destroy() {
-    timers.clear();
     hide();
     deleteLater();
 }

@@ -1,4 +1,5 @@
 #include "platform/core/forms.h"
+#include "platform/core/tick_timers.h"
 #include "platform/posix/instance.h"
 #include "platform/posix/sound_client.h"
 #include "platform/resident/resident_backend.h"
@@ -31,19 +32,21 @@ void HandOver() {
                  std::strerror(errno));
 }
 
-std::int64_t WallClockUs() {
+} // namespace resident
+
+std::int64_t core::WallClockUs() {
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
     return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
-std::int64_t WallClockMs() {
-    // Floor division: before the epoch a millisecond still starts at its first microsecond.
-    const std::int64_t us = WallClockUs();
-    return us / 1000 - (us % 1000 < 0 ? 1 : 0);
+// The resident waits to the microsecond, so it ticks on the grid point itself.
+std::int64_t core::TickLagMs() {
+    return 0;
 }
 
-} // namespace resident
+// The loop works out its wait afresh on every pass.
+void core::TimersChanged() {}
 
 int Run(const Form& startup, int /*argc*/, char** argv) {
     resident::State().argv = argv;
@@ -55,7 +58,7 @@ int Run(const Form& startup, int /*argc*/, char** argv) {
     }
     // The control window is the only thing a copy shows at start-up, and it shows it exactly
     // when another copy runs: that copy is better started with the toolkit from the first.
-    if (posix::RegisterRunningCopy()) {
+    if (posix::RegisterAndFindOtherCopies()) {
         resident::HandOver();
         return 1;
     }

@@ -11,24 +11,14 @@
 
 #include "platform/platform.h"
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 struct xcb_connection_t;
 
 namespace platform::resident {
 
-struct Timer {
-    const Form* form = nullptr;
-    std::string event; // "Timer1_Timer"
-    int period_ms = 0;
-    std::int64_t due_ms = 0;
-};
-
 struct Resident {
     char** argv = nullptr;
-    std::vector<Timer> timers;
     // The display connection: the resident holds it so that it ends with the session.
     xcb_connection_t* display = nullptr;
     // A timerfd that reports steps of the wall clock.
@@ -50,13 +40,7 @@ void HandOver();
 // Opens the display connection that the resident holds for its life; without one it says so in
 // one line and ends.
 void ConnectDisplay();
-// Runs the timers of the loaded windows until the process ends.
+// Runs the timers of the loaded windows (platform/core/tick_timers.h) until the process ends.
 [[noreturn]] void RunLoop();
-// Lays a window's timers on the wall-clock grid.
-void StartTimers(const Form& form);
-
-// Wall clock, microseconds and milliseconds since the epoch.
-std::int64_t WallClockUs();
-std::int64_t WallClockMs();
 
 } // namespace platform::resident

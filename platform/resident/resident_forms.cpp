@@ -2,29 +2,23 @@
 // window to hold its layout, its timer and its handlers.
 
 #include "platform/core/forms.h"
+#include "platform/posix/spawn.h"
 #include "platform/resident/resident_backend.h"
-#include "platform/stand_ins/sequencer.h"
 
-#include <spawn.h>
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-extern char** environ;
-
 namespace platform {
-
-using resident::State;
 
 namespace {
 
 // A form as a record: its timers run on the resident's loop.
 class Record final : public core::Window {
   public:
-    explicit Record(const Form& form) : core::Window(form) { resident::StartTimers(form); }
+    explicit Record(const Form& form) : core::Window(form) {}
 
     // Showing a window needs the toolkit, which only the window program loads.
     void Present() override {
@@ -32,10 +26,7 @@ class Record final : public core::Window {
         End();
     }
 
-    void Destroy() override {
-        std::erase_if(State().timers, [this](const resident::Timer& t) { return t.form == &form; });
-        delete this;
-    }
+    void Destroy() override { delete this; }
 };
 
 } // namespace
@@ -71,42 +62,14 @@ void MoveForm(const Form&, float, float) {}
 // modal box would hold it.
 void MessageBox(std::string_view text) {
     const std::string shown(text.substr(0, text.find('\0')));
-    const std::string program = resident::WindowProgram();
-    std::vector<std::string> variables{"VELMORIN_MESSAGE_BOX=" + shown};
-    for (char** variable = environ; *variable != nullptr; ++variable) {
-        if (std::strncmp(*variable, "VELMORIN_MESSAGE_BOX=", 21) != 0) {
-            variables.emplace_back(*variable);
-        }
-    }
-    std::vector<char*> env;
-    for (std::string& variable : variables) {
-        env.push_back(variable.data());
-    }
-    env.push_back(nullptr);
-    char* argv[] = {const_cast<char*>("velmorin-ui"), nullptr};
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, env.data()) != 0) {
+    const pid_t pid = posix::StartChild(resident::WindowProgram(), {"velmorin-ui"},
+                                        {.environment = {"VELMORIN_MESSAGE_BOX=" + shown}});
+    if (pid < 0) {
         std::fprintf(stderr, "velmorin: %s\n", shown.c_str());
         return;
     }
     while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
 }
-
-// The resident plays no tune: only a copy that shows the About window does, and that copy is
-// the window program.
-namespace sequencer {
-std::uint32_t Open(const std::string&) {
-    return MCIERR_DEVICE_NOT_INSTALLED;
-}
-std::uint32_t Play(bool) {
-    return MCIERR_DEVICE_NOT_INSTALLED;
-}
-void Stop() {}
-bool Playing() {
-    return false;
-}
-void Close() {}
-} // namespace sequencer
 
 } // namespace platform

@@ -30,7 +30,7 @@ namespace {
 using stand_ins::Encoding;
 using stand_ins::kBlanks;
 using stand_ins::Lookup;
-using stand_ins::Trim;
+using stand_ins::Unpadded;
 
 // A profile file is a few lines; anything far bigger is not one, and reading it on every tick
 // would stall the program.
@@ -54,7 +54,7 @@ std::uint32_t GetPrivateProfileStringA(const char* section, const char* key,
         (text = posix::ReadWholeFile(posix::ResolveCase(file_name), kMaxFileBytes))) {
         const Encoding encoding = stand_ins::EncodingOf(*text);
         text = stand_ins::Decode(std::move(*text), encoding);
-        const Lookup found = stand_ins::Find(*text, Trim(section), Trim(key));
+        const Lookup found = stand_ins::Find(*text, Unpadded(section), Unpadded(key));
         if (found.key_found) {
             result = found.value;
             if (result.size() >= 2 && result.front() == '"' && result.back() == '"') {

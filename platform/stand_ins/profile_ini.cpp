@@ -41,28 +41,20 @@ std::string LineStart(std::string_view text, std::size_t at, std::string_view li
 
 } // namespace
 
-std::string_view Trim(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-}
-
 Lookup Find(std::string_view text, std::string_view section, std::string_view key) {
     Lookup found;
     bool inside = false;
     std::size_t begin = text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
     while (begin < text.size()) {
         const auto [end, next] = LineAt(text, begin);
-        const std::string_view line = Trim(text.substr(begin, end - begin));
+        const std::string_view line = Unpadded(text.substr(begin, end - begin));
 
         if (line.starts_with('[')) {
             if (inside) {
                 found.section_end = begin;
                 return found;
             }
-            const std::string_view name = Trim(line.substr(1, line.find(']') - 1));
+            const std::string_view name = Unpadded(line.substr(1, line.find(']') - 1));
             if (!found.section_found && core::SameNameIgnoringCase(name, section)) {
                 found.section_found = inside = true;
                 found.section_begin = begin;
@@ -74,13 +66,13 @@ Lookup Find(std::string_view text, std::string_view section, std::string_view ke
             // request is the harmless "0".
             const std::size_t equals = line.find('=');
             if (!line.starts_with(';') && equals != std::string_view::npos && !found.key_found &&
-                core::SameNameIgnoringCase(Trim(line.substr(0, equals)), key)) {
+                core::SameNameIgnoringCase(Unpadded(line.substr(0, equals)), key)) {
                 found.key_found = true;
                 found.key_begin = begin;
                 found.key_end = end;
                 found.key_next = next;
-                found.key_name = Trim(line.substr(0, equals));
-                found.value = Trim(line.substr(equals + 1));
+                found.key_name = Unpadded(line.substr(0, equals));
+                found.value = Unpadded(line.substr(equals + 1));
             }
         }
         begin = next;
@@ -96,15 +88,16 @@ bool Writable(std::string_view section, std::string_view key, std::string_view v
     if (has_line_end(section) || has_line_end(key) || has_line_end(value)) {
         return false;
     }
-    const std::string_view trimmed_key = Trim(key);
-    return !Trim(section).empty() && section.find(']') == std::string_view::npos &&
+    const std::string_view trimmed_key = Unpadded(key);
+    return !Unpadded(section).empty() && section.find(']') == std::string_view::npos &&
            !trimmed_key.empty() && key.find('=') == std::string_view::npos &&
            !trimmed_key.starts_with('[') && !trimmed_key.starts_with(';');
 }
 
 std::string Edit(const std::string& text, const char* section, const char* key, const char* value) {
-    const std::string_view section_name = Trim(section);
-    const Lookup found = Find(text, section_name, key == nullptr ? std::string_view() : Trim(key));
+    const std::string_view section_name = Unpadded(section);
+    const Lookup found =
+        Find(text, section_name, key == nullptr ? std::string_view() : Unpadded(key));
     const std::string_view line_end = LineEnd(text);
     std::string edited = text;
 
@@ -121,11 +114,11 @@ std::string Edit(const std::string& text, const char* section, const char* key, 
                        std::string(found.key_name) + "=" + value);
     } else if (found.section_found) {
         edited.insert(found.key_insert, LineStart(text, found.key_insert, line_end) +
-                                            std::string(Trim(key)) + "=" + value +
+                                            std::string(Unpadded(key)) + "=" + value +
                                             std::string(line_end));
     } else {
         edited += LineStart(text, text.size(), line_end) + "[" + std::string(section_name) + "]" +
-                  std::string(line_end) + std::string(Trim(key)) + "=" + value +
+                  std::string(line_end) + std::string(Unpadded(key)) + "=" + value +
                   std::string(line_end);
     }
     return edited;

@@ -4,6 +4,8 @@
 // edited as the Windows functions do it. Names match whatever their case; only the first section
 // of a name counts, and within it the first key of a name.
 
+#include "platform/platform.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -13,7 +15,10 @@ namespace platform::stand_ins {
 inline constexpr std::string_view kBlanks = " \t\v\f\r";
 inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-std::string_view Trim(std::string_view text);
+// A section name, a key or a value without the blanks the Windows functions drop at either end.
+inline std::string_view Unpadded(std::string_view text) {
+    return platform::Trim(text, kBlanks);
+}
 
 // Where a section and a key stand in the text. Offsets are bytes into the text.
 struct Lookup {

@@ -1,3 +1,5 @@
+#include "platform/core/tick_grid.h"
+#include "platform/core/tick_timers.h"
 #include "platform/win32/win32_backend.h"
 #include "platform/win32/win32_resources.h"
 
@@ -31,7 +33,7 @@ bool RegisterWindowClass() {
 
 // A mutex in the session's namespace: the system drops it with its last holder, however the
 // process ends, so a copy that was killed leaves nothing stale behind.
-bool RegisterRunningCopy() {
+bool RegisterAndFindOtherCopies() {
     SetLastError(ERROR_SUCCESS);
     State().running_copy = CreateMutexW(nullptr, FALSE, L"Local\\Velmorin-RunningCopy");
     return State().running_copy != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
@@ -80,7 +82,7 @@ int Run(const Form& startup, int, char**) {
     if (!win32::RegisterWindowClass()) {
         win32::NoDisplay();
     }
-    State().another_copy_running = win32::RegisterRunningCopy();
+    State().another_copy_running = win32::RegisterAndFindOtherCopies();
     win32::RecordRunningCopy();
     core::LoadStartupForm(startup);
     MSG message;
@@ -171,6 +173,25 @@ void Tell(std::string_view text, Notice notice) {
     MessageBoxW(nullptr, shown.c_str(), win32::Wide(AppTitle()).c_str(),
                 MB_OK | MB_TASKMODAL | MB_SETFOREGROUND |
                     (notice == Notice::Answer ? MB_ICONINFORMATION : MB_ICONERROR));
+}
+
+std::int64_t core::WallClockUs() {
+    // FILETIME counts 100 ns from 1601; the grid counts from the Unix epoch, as on Linux.
+    constexpr std::int64_t kEpochIn100Ns = 116444736000000000;
+    FILETIME now;
+    GetSystemTimePreciseAsFileTime(&now);
+    const std::int64_t ticks =
+        (static_cast<std::int64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return (ticks - kEpochIn100Ns) / 10;
+}
+
+// The thread timer waits in whole milliseconds.
+std::int64_t core::TickLagMs() {
+    return kTickLagMs;
+}
+
+void core::TimersChanged() {
+    win32::ArmTickTimer();
 }
 
 std::string LastErrorText() {

@@ -2,8 +2,8 @@
 
 // The Win32 backend: velmorin.exe, with the real kernel32, user32 and winmm functions called in
 // their wide forms. State shared by its files is kept in one struct.
-//   Offers: windows built from their layouts at each window's DPI, message boxes, timers on the
-//     wall-clock grid that re-align on WM_TIMECHANGE and resume, PlaySoundW, MCI, the profile
+//   Offers: windows built from their layouts at each window's DPI, message boxes, the tick loop's
+//     wait that re-aligns on WM_TIMECHANGE and resume, PlaySoundW, MCI, the profile
 //     functions, a running-copy mutex.
 //   Works around: wine's ANSI narrowing of multimedia paths (short paths).
 
@@ -34,14 +34,6 @@ struct Control {
     HWND hwnd = nullptr;
 };
 
-// A timer laid on the wall-clock grid: just after each multiple of its period since the epoch.
-struct AlignedTimer {
-    std::string event;
-    int period_ms = 0;
-    UINT_PTR id = 0;
-    std::int64_t due_ms = 0;
-};
-
 // A loaded form: its top-level window, built from the layout at the window's DPI.
 struct FormWindow final : core::Window {
     explicit FormWindow(const Form& form) : core::Window(form) {}
@@ -51,7 +43,6 @@ struct FormWindow final : core::Window {
     HWND hwnd = nullptr;
     UINT dpi = 96;
     std::vector<Control> controls;
-    std::vector<AlignedTimer> timers;
     HFONT message_font = nullptr;
     std::vector<HFONT> fonts;
     std::vector<HICON> icons;
@@ -65,6 +56,7 @@ struct Backend {
     HANDLE running_copy = nullptr;
     bool another_copy_running = false;
     int wave_volume = 100;
+    UINT_PTR tick_timer = 0; // the thread timer of the tick loop, 0 while none is set
     std::vector<std::uint8_t> playing_wave; // the scaled sound PlaySoundW may still be reading
 };
 
@@ -92,10 +84,7 @@ void RecordRunningCopy();
 // A window could not be made: with no display this is where a program on wine ends up.
 [[noreturn]] void NoDisplay();
 
-std::int64_t WallClockMs();
-void StartTimers(FormWindow& window);
-void FireTimer(FormWindow& window, UINT_PTR id);
-// After a clock change or a resume, every timer is laid on the grid again.
-void RealignTimers();
+// Sets the tick loop's one timer to the wait for the next due timer, or kills it.
+void ArmTickTimer();
 
 } // namespace platform::win32

@@ -1,3 +1,4 @@
+#include "platform/core/tick_timers.h"
 #include "platform/win32/win32_backend.h"
 #include "platform/win32/win32_resources.h"
 
@@ -182,11 +183,8 @@ void Build(FormWindow& window) {
                      [](const auto* a, const auto* b) { return a->tab_index < b->tab_index; });
     int next_id = kFirstControlId;
     for (const ControlLayout* item : ordered) {
+        // Timers run in the shared tick loop (platform/core/tick_timers.cpp).
         if (item->kind == ControlKind::Timer) {
-            if (item->interval_ms > 0) {
-                window.timers.push_back({item->name + "_Timer", item->interval_ms,
-                                         static_cast<UINT_PTR>(window.timers.size() + 1), 0});
-            }
             continue;
         }
         if (HWND hwnd = MakeControl(window, *item, next_id++)) {
@@ -197,7 +195,6 @@ void Build(FormWindow& window) {
     const SIZE outer = OuterSize(window);
     SetWindowPos(window.hwnd, nullptr, Pixels(layout.left, window.dpi),
                  Pixels(layout.top, window.dpi), outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
-    StartTimers(window);
 }
 
 void PaintBackground(FormWindow& window, HDC dc) {
@@ -259,15 +256,12 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam)
             }
         }
         return 0;
-    case WM_TIMER:
-        FireTimer(*window, wparam);
-        return 0;
     case WM_TIMECHANGE:
-        RealignTimers();
+        core::RealignTimers();
         return 0;
     case WM_POWERBROADCAST:
         if (wparam == PBT_APMRESUMEAUTOMATIC || wparam == PBT_APMRESUMESUSPEND) {
-            RealignTimers();
+            core::RealignTimers();
         }
         return TRUE;
     case WM_CLOSE:
@@ -329,9 +323,6 @@ void win32::FormWindow::Present() {
 
 void win32::FormWindow::Destroy() {
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    for (const win32::AlignedTimer& timer : timers) {
-        KillTimer(hwnd, timer.id);
-    }
     DestroyWindow(hwnd);
     delete this;
 }

@@ -1,3 +1,4 @@
+#include "platform/core/tick_timers.h"
 #include "platform/win32/win32_backend.h"
 
 namespace platform {
@@ -18,5 +19,8 @@ bool PlaySoundA(const char* sound, void* module, std::uint32_t flags) {
     }
     return ::PlaySoundW(name.c_str(), static_cast<HMODULE>(module), flags) != 0;
 }
+
+// PlaySoundW opens the output itself, at once: there is nothing to start before the hour.
+void core::PrepareSound() {}
 
 } // namespace platform

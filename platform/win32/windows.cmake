@@ -1,5 +1,6 @@
 # The Windows program: velmorin.exe with its resources, linked statically, and the zip that
-# ships it with the data the host tools made. Included from the top-level CMakeLists.txt.
+# ships it with the data the host tools made (tools/). Included from the top-level CMakeLists.txt;
+# the backend's library is defined in CMakeLists.txt beside this file.
 
 # The icon file holds the 32 x 32 16-colour image the windows use, and full-colour images at
 # 16, 48 and 256 pixels for the taskbar, Explorer and large icon views.
@@ -37,7 +38,7 @@ configure_file(platform/win32/velmorin.rc.in ${WIN32_RESOURCES_DIR}/velmorin.rc 
 set_source_files_properties(${WIN32_RESOURCES_DIR}/velmorin.rc PROPERTIES
     OBJECT_DEPENDS "${VELMORIN_ICO};${VELMORIN_SETTING_BMP};${VELMORIN_MANIFEST}")
 
-add_executable(velmorin WIN32 app/main.cpp ${WIN32_RESOURCES_DIR}/velmorin.rc)
+add_executable(velmorin WIN32 programs/velmorin/main.cpp ${WIN32_RESOURCES_DIR}/velmorin.rc)
 target_link_libraries(velmorin PRIVATE velmorin_logic velmorin_win32)
 # One file to copy: no DLL of the compiler's runtime beside it.
 target_link_options(velmorin PRIVATE -static -mwindows $<$<CONFIG:Release>:-s>)

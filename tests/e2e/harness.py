@@ -16,8 +16,8 @@ import threading
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
-import benchlib  # noqa: E402  (Xvfb, the folder watch, the quit request as a copy writes it)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import rig  # noqa: E402  (Xvfb, the folder watch, the quit request as a copy writes it)
 import sound_server  # noqa: E402  (a private PulseAudio server and what reaches its sink)
 
 PROGRAM_DIR = os.environ.get("VELMORIN_PROGRAM_DIR", "")
@@ -27,12 +27,12 @@ TONE_LEVEL = 12000  # the peak of the test tones
 
 
 # Every process a test starts ends with the test (PR_SET_PDEATHSIG), even when CTest kills it.
-die_with_test = benchlib.die_with_parent
+die_with_test = rig.die_with_parent
 # The quit request written as another copy writes it: the whole file, in one rename.
-write_quit = benchlib.write_quit
+write_quit = rig.write_quit
 
 
-class Display(benchlib.Display):
+class Display(rig.Display):
     # At 96 dots per inch, the resolution a Windows desktop has unless its user changed it; with
     # no window manager unless one is named (see WindowManager).
     def __init__(self, width=1280, height=1024, window_manager=None):
@@ -341,9 +341,9 @@ def processes_under(folder):
     return found
 
 
-# Sound: tones that name the hour, and what a capture holds (bench/sound_server.py).
+# Sound: tones that name the hour, and what a capture holds (tests/support/sound_server.py).
 
-write_tone = benchlib.write_tone
+write_tone = rig.write_tone
 tone_frequency = sound_server.tone_frequency
 read_capture = sound_server.read_capture
 sound_spans = sound_server.sound_spans

@@ -13,7 +13,7 @@ import sys
 import time
 
 import harness
-from harness import benchlib
+from harness import rig
 
 TICK = 0.8
 # Room for a busy machine between the program's open and this process seeing it; less than the
@@ -28,7 +28,7 @@ REPLACEMENT = 1900  # Hz, no hour's tone
 class ClockStepTest(harness.SessionTest):
     def start(self, folder, clock, **options):
         process = self.started(folder, env={**clock.env, **options.pop("env", {})}, **options)
-        watch = benchlib.Watch(folder)
+        watch = rig.Watch(folder)
         self.addCleanup(watch.close)
         return process, watch
 

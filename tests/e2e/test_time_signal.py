@@ -87,7 +87,7 @@ class TimeSignalTest(harness.SessionTest):
         self.assertTrue(window, "C did not see B")
         # Alarm Quit in C ends B, which started from another folder, within a tick; A, gone,
         # gets no request.
-        b_ended = harness.benchlib.ExitWatch(b)
+        b_ended = harness.rig.ExitWatch(b)
         clicked = time.monotonic()
         harness.click(self.display, window[0], *(harness.twips_to_pixels(twips, self.display.dpi)
                                                  for twips in (1470, 2600)))

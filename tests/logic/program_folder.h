@@ -1,6 +1,5 @@
 #pragma once
 
-#include "chime/chime_settings.h"
 #include "platform/fake/fake.h"
 #include "shared/Module1.h"
 
@@ -26,9 +25,7 @@ class ProgramFolderTest : public ::testing::Test {
     // A fresh process as far as the program can tell.
     void Restart(bool another_copy_running = false) {
         fake::Reset(folder_.string(), another_copy_running);
-        Module1::chime_latch = 0;
-        hour_chime = {};
-        Module1::settings_path.clear();
+        Module1::Reset();
     }
 
     std::string Ini() const { return (folder_ / "Velmorin.ini").string(); }

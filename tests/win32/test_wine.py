@@ -56,7 +56,7 @@ class WineTest(unittest.TestCase):
             with self.subTest(lang=lang):
                 folder = self.session.program_folder("Zoë 時報 " + lang[:2])
                 clock = harness.SteppedClock(self.session.root, offset_to(-3630)[0])
-                with harness.benchlib.Watch(folder) as watch:
+                with harness.rig.Watch(folder) as watch:
                     copy = self.session.start(folder, lang=lang, env=clock.env)
                     self.assertTrue(harness.wait_for(lambda: harness.read_text(
                         harness.settings_path(folder)) == "[Form]\r\nQuit=0\r\n", 20))
@@ -136,7 +136,7 @@ class WineTest(unittest.TestCase):
                                  dpi / 8)
             if dpi == 96:
                 self.about(control)
-            first_ended, clicked = harness.benchlib.ExitWatch(first), time.monotonic()
+            first_ended, clicked = harness.rig.ExitWatch(first), time.monotonic()
             harness.click(DISPLAY, control["id"], harness.twips_to_pixels(1470, dpi),
                           harness.twips_to_pixels(2600, dpi))
             second.wait(timeout=5)

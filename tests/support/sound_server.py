@@ -13,7 +13,7 @@ import subprocess
 import threading
 import time
 
-import benchlib
+import rig
 
 RATE = 44100
 SINK = "velmorin_sink"
@@ -54,7 +54,7 @@ class PulseServer:
 
     def stop(self):
         if self.process is not None:
-            benchlib.end(self.process)
+            rig.end(self.process)
             self.process = None
 
     def restart(self):
@@ -97,7 +97,7 @@ class PipeWireServer:
         self.environment = self.environment_in(root)
         self.bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
-                                    preexec_fn=benchlib.die_with_parent)
+                                    preexec_fn=rig.die_with_parent)
         self.env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.runtime,
                     "XDG_RUNTIME_DIR": self.runtime,
                     "XDG_CONFIG_HOME": os.path.join(self.runtime, "config"),
@@ -120,7 +120,7 @@ class PipeWireServer:
         for command in self.COMMANDS:
             self.processes.append(subprocess.Popen(
                 [command], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                preexec_fn=benchlib.die_with_parent))
+                preexec_fn=rig.die_with_parent))
             deadline = time.monotonic() + 10
             while command == "pipewire" and not os.path.exists(socket):
                 if time.monotonic() > deadline:
@@ -142,13 +142,13 @@ class PipeWireServer:
 
     def stop_servers(self):
         for process in reversed(self.processes):
-            benchlib.end(process)
+            rig.end(process)
         self.processes = []
 
     def stop(self):
         self.stop_servers()
         if self.bus.poll() is None:
-            benchlib.end(self.bus)
+            rig.end(self.bus)
             self.bus.stdout.close()
 
     def restart(self):
