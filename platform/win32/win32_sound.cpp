@@ -1,4 +1,3 @@
-#include "platform/core/tick_timers.h"
 #include "platform/win32/win32_backend.h"
 
 namespace platform {
@@ -19,8 +18,5 @@ bool PlaySoundA(const char* sound, void* module, std::uint32_t flags) {
     }
     return ::PlaySoundW(name.c_str(), static_cast<HMODULE>(module), flags) != 0;
 }
-
-// PlaySoundW opens the output itself, at once: there is nothing to start before the hour.
-void core::PrepareSound() {}
 
 } // namespace platform

@@ -39,4 +39,7 @@ void ArmTickTimer() {
 
 } // namespace win32
 
+// PlaySoundW opens the output itself, at once: there is nothing to start before the hour.
+void core::PrepareSound() {}
+
 } // namespace platform
