@@ -25,6 +25,11 @@ using platform::ControlKind;
 
 void Form_Load() {
     Module1::State().settings_path = SettingsPath(platform::ProgramFolder());
+    // A copy that goes on in the resident once its windows have closed ran these steps when it
+    // started: clearing the request again would undo an Alarm Quit written since.
+    if (platform::ContinuesEarlierCopy()) {
+        return;
+    }
     // Every copy clears the request before its first tick, so a request left from an earlier
     // run never stops a new copy. A folder the user cannot write keeps the request as it is:
     // with Quit=0 the copy runs on, though no Alarm Quit can reach it.

@@ -11,6 +11,7 @@ import subprocess
 import time
 
 import benchlib
+import resident
 
 
 def main():
@@ -38,6 +39,24 @@ def main():
                 # Closing the window any other way than Alarm Quit leaves the copy running.
                 second.send_signal(signal.SIGTERM)
                 second.wait()
+            # A second copy whose control window is closed goes on running: its memory with the
+            # window, and 3 s after the window has gone.
+            second = benchlib.start_program(folder, env)
+            shown = []
+            while not shown:
+                time.sleep(0.2)
+                shown = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid",
+                                        str(second.pid)], env=env, capture_output=True,
+                                       text=True).stdout.split()
+            time.sleep(1)
+            with_window = resident.memory(second.pid)
+            benchlib.close_window(display, shown[0])
+            deadline = time.monotonic() + 25
+            while not benchlib.runs_lean(second.pid) and time.monotonic() < deadline:
+                time.sleep(0.2)
+            time.sleep(3)
+            closed = resident.memory(second.pid)
+            benchlib.stop(second)
         finally:
             watch.kill()
             benchlib.stop(first, folder)
@@ -45,6 +64,10 @@ def main():
     times.sort()
     print(f"Control window, exec to mapped, {len(times)} trials: min {times[0]:.1f} ms, "
           f"median {times[len(times) // 2]:.1f} ms, max {times[-1]:.1f} ms")
+    for when, (rss, pss, threads, heavy) in (("with its control window", with_window),
+                                             ("3 s after it was closed", closed)):
+        print(f"Second copy {when}: VmRSS {rss:.1f} MiB, Pss {pss:.1f} MiB, {threads} threads, "
+              f"heavy libraries: {', '.join(heavy) or 'none'}")
 
 
 if __name__ == "__main__":

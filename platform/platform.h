@@ -2,8 +2,8 @@
 
 // The one interface between the program logic and the machine it runs on: the window toolkit
 // services the forms call, and the Windows functions (profile file, PlaySound, MCI) the logic
-// was written against. Each backend (qt_*, win32_*, fake_*) implements all of it; CMake picks
-// one at link time. Nothing here pulls in a toolkit or OS header.
+// was written against. Each backend (resident_*, qt_*, win32_*, fake_*) implements all of it;
+// CMake picks one at link time. Nothing here pulls in a toolkit or OS header.
 
 #include <cstdint>
 #include <string>
@@ -125,6 +125,9 @@ std::string ProgramFolder();
 std::string_view PathSeparator();
 // True in a copy started while another copy runs in the same user session.
 bool AnotherCopyRunning();
+// True in a copy that goes on from an earlier process of itself, its start-up steps done: the
+// window program becomes the lean resident once none of its windows shows any more.
+bool ContinuesEarlierCopy();
 // The program folders of the copies running now in this user session, this one included,
 // whatever folder each started from. Records of copies that have ended are skipped and deleted.
 std::vector<std::string> RunningCopyFolders();

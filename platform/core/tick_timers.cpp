@@ -53,6 +53,10 @@ bool SoundWantedSoon(const TimeOfDay& now) {
 
 } // namespace
 
+bool ChimesAreNear(const TimeOfDay& now) {
+    return SoundWantedSoon(now) || (now.minute == 0 && now.second <= kLastChimeSecond + 1);
+}
+
 void StartTimers(const Form& form) {
     const std::int64_t now = WallClockMs();
     bool started = false;

@@ -36,6 +36,10 @@ void RunDueTimers();
 // After a step of the wall clock every wait in progress was measured against the old one: the
 // timers wait for the next point of the new clock's grid.
 void RealignTimers();
+// True from a few seconds before a full hour until the chime latch of its second chime is
+// released (hh:00:09): a copy that changes program meanwhile could lose the hour's sound or,
+// starting afresh, play it twice.
+bool ChimesAreNear(const TimeOfDay& now);
 // How long to wait for the next due timer, in microseconds: never longer than its period, 0 when
 // one is due now, -1 when no timer runs.
 std::int64_t NextTickWaitUs();

@@ -36,7 +36,8 @@ inline constexpr float kFrameWidth = 120;
 inline constexpr float kFrameHeight = 450;
 
 // Unloads every window and forgets every record.
-void Reset(const std::string& program_folder, bool another_copy_running = false);
+void Reset(const std::string& program_folder, bool another_copy_running = false,
+           bool continues_earlier_copy = false);
 // The program folders of the copies that RunningCopyFolders() reports running.
 void SetRunningCopies(std::vector<std::string> folders);
 // Starts the program as the toolkit would: loads the start-up form hidden.

@@ -27,6 +27,7 @@ struct Window final : platform::core::Window {
 struct Fake {
     std::string program_folder;
     bool another_copy_running = false;
+    bool continues_earlier_copy = false;
     std::vector<std::string> running_copies;
     long long clock_ms = 0; // since midnight of the first simulated day
     int step_on_read_ms = 0;
@@ -68,13 +69,15 @@ template <typename F> void Dispatch(F&& handler) {
 
 } // namespace
 
-void Reset(const std::string& program_folder, bool another_copy_running) {
+void Reset(const std::string& program_folder, bool another_copy_running,
+           bool continues_earlier_copy) {
     for (platform::core::Window* window : platform::core::LoadedWindows()) {
         platform::Unload(window->form);
     }
     State() = Fake{};
     State().program_folder = program_folder;
     State().another_copy_running = another_copy_running;
+    State().continues_earlier_copy = continues_earlier_copy;
 }
 
 void SetRunningCopies(std::vector<std::string> folders) {
@@ -247,6 +250,9 @@ std::string_view PathSeparator() {
 }
 bool AnotherCopyRunning() {
     return fake::State().another_copy_running;
+}
+bool ContinuesEarlierCopy() {
+    return fake::State().continues_earlier_copy;
 }
 std::vector<std::string> RunningCopyFolders() {
     return fake::State().running_copies;

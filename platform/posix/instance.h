@@ -6,6 +6,11 @@
 
 namespace platform::posix {
 
+// Set by the window program when it hands its copy over to the resident, which then registers
+// again and skips its start-up steps. The program's own marker, never typed by a user, and not
+// passed on to the resident's children.
+inline constexpr const char* kContinueVariable = "VELMORIN_CONTINUE";
+
 // Registers this copy as running for the rest of its life (the lock and the record of its
 // folder), and returns true when it finds another copy of the program already running in this
 // user session.

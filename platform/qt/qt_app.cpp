@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QTime>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -98,6 +99,30 @@ void RunningMessages(QtMsgType type, const QMessageLogContext& context, const QS
 
 } // namespace
 
+void GoLeanWhenNoWindowShows() {
+    if (!State().running || !State().going_lean) {
+        return;
+    }
+    for (core::Window* window : core::LoadedWindows()) {
+        if (static_cast<FormWindow*>(window)->isVisible()) {
+            return;
+        }
+    }
+    // The hour's latch and decision belong to this process; a later tick tries again.
+    if (core::ChimesAreNear(Now())) {
+        return;
+    }
+    const std::string program = ProgramFolder() + "/velmorin";
+    char* argv[] = {const_cast<char*>("velmorin"), nullptr};
+    ::setenv(posix::kContinueVariable, "1", 1);
+    std::fflush(nullptr);
+    ::execv(program.c_str(), argv);
+    // It goes on as it is.
+    ::unsetenv(posix::kContinueVariable);
+    State().going_lean = false;
+    std::fprintf(stderr, "velmorin: cannot start %s: %s\n", program.c_str(), std::strerror(errno));
+}
+
 } // namespace qt
 
 int Run(const Form& startup, int argc, char** argv) {
@@ -124,6 +149,7 @@ int Run(const Form& startup, int argc, char** argv) {
         return 0;
     }
     qt::State().another_copy_running = posix::RegisterAndFindOtherCopies();
+    qt::State().running = true;
     core::LoadStartupForm(startup);
     // A second copy shows its control window instead; and start-up may have ended this one.
     if (!qt::State().another_copy_running) {
@@ -148,6 +174,11 @@ void MessageBox(std::string_view text) {
 
 bool AnotherCopyRunning() {
     return qt::State().another_copy_running;
+}
+
+// A window program is only ever started afresh; it hands over to the resident, never back.
+bool ContinuesEarlierCopy() {
+    return false;
 }
 
 TimeOfDay Now() {

@@ -48,6 +48,10 @@ class FormWindow final : public QWidget, public core::Window {
 
 struct Backend {
     bool another_copy_running = false;
+    // Set in Run: a test that builds windows without it never hands over.
+    bool running = false;
+    // A shown window was unloaded: once none shows, this copy goes on as the resident.
+    bool going_lean = false;
     double twips_per_pixel = 15.0;
 };
 
@@ -65,6 +69,11 @@ void PaintShownWindows();
 QMargins FrameBeforeMapping(QWidget& window);
 void MoveFrameTo(QWidget& window, QPoint outer, QMargins frame);
 void SyncWithDisplay();
+
+// A window program that shows no window any more becomes the resident, which maps no toolkit:
+// the same process, with the same timers and lock, at a tenth of the memory. Called when a
+// shown window is unloaded and after every tick, since it waits out the hour's chimes.
+void GoLeanWhenNoWindowShows();
 
 // Arms the tick loop's wait for the next due timer (platform/core/tick_timers.h), or stops it.
 void ArmTickWait();

@@ -139,6 +139,11 @@ void FormWindow::Present() {
 }
 
 void FormWindow::Destroy() {
+    if (isVisible()) {
+        State().going_lean = true;
+        // From the event loop, once the handler that unloaded this window has returned.
+        QTimer::singleShot(0, [] { GoLeanWhenNoWindowShows(); });
+    }
     hide();
     deleteLater();
 }

@@ -25,6 +25,7 @@ void Tick() {
     core::RunDueTimers();
     posix::ReapSoundHelper();
     ArmTickWait();
+    GoLeanWhenNoWindowShows();
 }
 
 // Made once the application runs, and never destroyed: it outlives the event loop.

@@ -50,6 +50,10 @@ void core::TimersChanged() {}
 
 int Run(const Form& startup, int /*argc*/, char** argv) {
     resident::State().argv = argv;
+    if (std::getenv(posix::kContinueVariable) != nullptr) {
+        resident::State().continues = true;
+        ::unsetenv(posix::kContinueVariable);
+    }
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || *display == '\0') {
         std::fprintf(stderr, "velmorin: no display: start it in a desktop session (DISPLAY "
@@ -58,20 +62,29 @@ int Run(const Form& startup, int /*argc*/, char** argv) {
     }
     // The control window is the only thing a copy shows at start-up, and it shows it exactly
     // when another copy runs: that copy is better started with the toolkit from the first.
-    if (posix::RegisterAndFindOtherCopies()) {
+    // A copy handed over by the window program registers again (its lock and record went with
+    // the exec), and has said that it runs.
+    if (posix::RegisterAndFindOtherCopies() && !resident::State().continues) {
         resident::HandOver();
         return 1;
     }
     resident::ConnectDisplay();
     core::LoadStartupForm(startup);
-    // Only now is it known that this copy runs on: start-up may have ended it.
-    posix::SayRunningInTerminal();
+    // Only now is it known that this copy runs on: start-up may have ended it. A copy that
+    // continues an earlier one said so when it started.
+    if (!resident::State().continues) {
+        posix::SayRunningInTerminal();
+    }
     resident::RunLoop();
 }
 
 // The resident hands over before its start-up steps whenever another copy runs.
 bool AnotherCopyRunning() {
     return false;
+}
+
+bool ContinuesEarlierCopy() {
+    return resident::State().continues;
 }
 
 TimeOfDay Now() {

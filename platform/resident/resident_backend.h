@@ -19,6 +19,8 @@ namespace platform::resident {
 
 struct Resident {
     char** argv = nullptr;
+    // The window program handed this copy over (posix::kContinueVariable).
+    bool continues = false;
     // The display connection: the resident holds it so that it ends with the session.
     xcb_connection_t* display = nullptr;
     // A timerfd that reports steps of the wall clock.

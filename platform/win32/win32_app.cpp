@@ -146,6 +146,11 @@ bool AnotherCopyRunning() {
     return State().another_copy_running;
 }
 
+// The one Windows program shows its windows and ticks alike: no process goes on from another.
+bool ContinuesEarlierCopy() {
+    return false;
+}
+
 TimeOfDay Now() {
     SYSTEMTIME now;
     GetLocalTime(&now);

@@ -92,11 +92,14 @@ class ClockStepTest(harness.SessionTest):
 
         # As root the kernel is told of each step too, as a real step tells it; the resident and
         # the window program (a second copy's) must then tick on the new grid from the first tick.
-        # Each step comes right after a tick, so that no wait ends while the clock is stepped.
+        # Each step comes 0.1 s after the window program's tick, in the middle of both copies'
+        # waits, so that only the notice lays their next tick on the new grid 0.4 s away.
         for step, what in ((-18, "back 18 s"), (2 - DAY, "back a day"),
                            (DAY + 2, "forward a day again"), (2 - 30 * DAY, "back 30 days")):
             watch.drain()
-            watch.wait_for("open", "Velmorin.ini", 2)
+            window_watch.drain()
+            window_watch.wait_for("open", "Velmorin.ini", 2)
+            time.sleep(0.1)
             since = clock.set(clock.offset + step)
             # libfaketime may read its file a moment late; the notice comes once it has.
             time.sleep(0.1)
@@ -128,6 +131,10 @@ class ClockStepTest(harness.SessionTest):
         # its own format (8-bit at 22,050 Hz, as old WAV files are). It lasts twelve seconds, so
         # the next chime, seven seconds on after the step, must cut it.
         poll_until(hour_real + 3)
+        # The sound helper was started seconds before the hour, with its output open: silence
+        # reached the file before the mark.
+        self.assertTrue(any(size for at, size in timeline if at < hour_real - 0.3),
+                        "the sound helper was not ready before the hour")
         harness.write_tone(os.path.join(self.session.root, "new.WAV"), REPLACEMENT, 12.0,
                            rate=22050, width=1)
         os.replace(os.path.join(self.session.root, "new.WAV"), os.path.join(folder, "03.WAV"))

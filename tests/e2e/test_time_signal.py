@@ -79,6 +79,11 @@ class TimeSignalTest(harness.SessionTest):
                          (1, True, True), said)
         b = self.started(self.session.program_folder("b"))
         self.assertTrue(harness.wait_for(lambda: self.visible(b), 10), "B did not see A")
+        # B's control window closed from its title bar: B goes on, as lean as A (away from the
+        # hour's chimes, which may hold it up to 18 s), and C and Alarm Quit still find it.
+        harness.rig.close_window(self.display, self.visible(b)[0])
+        self.assertTrue(harness.wait_for(lambda: harness.rig.runs_lean(b.pid), 25),
+                        "B kept its toolkit")
         # A ends while B runs: C, started in yet another folder, must still see B.
         a.send_signal(signal.SIGTERM)
         a.wait(timeout=5)

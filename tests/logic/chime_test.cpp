@@ -29,6 +29,9 @@ TEST_F(ChimeTest, EachHourChimesTwiceUnlessTheChimeSettingsSilenceIt) {
         {"Busy=0\r\nVolume= 100 ", true, all, 100},
         {"Quiet=banana\r\nBusy=yes\r\nVolume=300", true, all, 100},
         {"Quiet=25\r\nVolume=-1", false, all, 100},
+        {"Quiet=24", false, all, 100},
+        {"Quiet=0,23-24", false, all, 100},
+        {"Quiet=0,23", false, "." + std::string(22, 'x') + ".", 100},
         {"Quiet=3-\r\nVolume=40.5", false, all, 100},
         {"Quiet=1,,2\r\nVolume=banana", false, all, 100},
         // Only the first 255 bytes would arrive, and they hold the valid "3".
@@ -98,6 +101,18 @@ TEST_F(ChimeTest, TheLatchAndTheHourTestAtTheirEdges) {
     fake::AdvanceClockOnRead(1);
     Timer1_Timer();
     EXPECT_TRUE(fake::Sounds().empty());
+
+    // The sound is made ready on every tick from eight seconds before the hour through its
+    // second chime, so that the sound helper's output is open when the hour comes.
+    Restart();
+    fake::SetClock(14, 59, 40);
+    fake::Start(frmMain);
+    fake::Advance(40000);
+    const std::vector<int>& ready = fake::SoundPreparations();
+    ASSERT_FALSE(ready.empty());
+    EXPECT_EQ(ready.front() / 1000, (14 * 60 + 59) * 60 + 52);
+    EXPECT_EQ(ready.back() / 1000, 15 * 3600 + 8);
+    EXPECT_EQ(ready.size(), 22u);
 }
 
 // Only the first 15 bytes of the value are read. The request is read before the hour is

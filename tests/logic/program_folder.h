@@ -23,8 +23,8 @@ class ProgramFolderTest : public ::testing::Test {
     void TearDown() override { std::filesystem::remove_all(folder_); }
 
     // A fresh process as far as the program can tell.
-    void Restart(bool another_copy_running = false) {
-        fake::Reset(folder_.string(), another_copy_running);
+    void Restart(bool another_copy_running = false, bool continues_earlier_copy = false) {
+        fake::Reset(folder_.string(), another_copy_running, continues_earlier_copy);
         Module1::Reset();
     }
 

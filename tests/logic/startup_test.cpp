@@ -30,6 +30,14 @@ TEST_F(StartupTest, QuitButtonsActOnTheQuitRequestOrSayWhyTheyCannot) {
     fake::Advance(800);
     EXPECT_TRUE(fake::Ended());
 
+    // A copy that goes on in the resident after its windows closed keeps a request written
+    // since, and shows no control window again.
+    Restart(true, true);
+    fake::Start(frmMain);
+    EXPECT_FALSE(fake::IsVisible(frmSetting));
+    fake::Advance(800);
+    EXPECT_TRUE(fake::Ended());
+
     // A folder where the settings file should be makes every write fail, even for root. Either
     // quit button says so with this write's own reason, not one an earlier call left behind.
     for (const bool control_window : {false, true}) {

@@ -50,7 +50,11 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"other_section_only", "[Other]\r\nQuit=1\r\n", "0"},
         FileCase{"key_in_another_section", "[Form]\r\nLeave=1\r\n[Other]\r\nQuit=1\r\n", "0"},
         FileCase{"key_before_any_section", "Quit=1\r\n[Form]\r\n", "0"},
-        FileCase{"fifteen_bytes_kept", "[Form]\r\nQuit=1               x\r\n", "1              "}),
+        FileCase{"fifteen_bytes_kept", "[Form]\r\nQuit=1               x\r\n", "1              "},
+        // U+6642 would end at byte 16: it is left out whole, never cut in half.
+        FileCase{"no_character_cut",
+                 Utf16("[Form]\r\nQuit=1234567890123") + std::string("\x42\x66", 2),
+                 "1234567890123"}),
     [](const testing::TestParamInfo<FileCase>& info) { return info.param.label; });
 
 TEST_P(ProfileFiles, ReadAsWindowsReadsThem) {

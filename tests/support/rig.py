@@ -170,6 +170,32 @@ def start_program(folder, env):
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+def close_window(display, window):
+    """Sends WM_DELETE_WINDOW, as a window manager does for the title bar's close button."""
+    x11 = ctypes.CDLL("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                               ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    connection = x11.XOpenDisplay(display.name.encode())
+    # An XClientMessageEvent as longs: type, serial, send_event, display, window, message_type,
+    # format, then the data.
+    event = (ctypes.c_long * 24)(33, 0, 0, 0, int(window),
+                                 x11.XInternAtom(connection, b"WM_PROTOCOLS", 0), 32,
+                                 x11.XInternAtom(connection, b"WM_DELETE_WINDOW", 0))
+    x11.XSendEvent(connection, int(window), 0, 0, event)
+    x11.XCloseDisplay(connection)
+
+
+def runs_lean(pid):
+    """True when the process is the resident and maps no toolkit."""
+    with open(f"/proc/{pid}/maps") as f:
+        return (os.path.basename(os.readlink(f"/proc/{pid}/exe")) == "velmorin"
+                and "libQt6" not in f.read())
+
+
 def write_quit(folder, value):
     """Writes the quit request the way another copy does: the whole file, replaced in one
     rename."""
