@@ -3,7 +3,8 @@
 // The resident: the backend of the copy that ticks in the background. It shows nothing, so it
 // loads no toolkit: its one window, the hidden host window, is a record whose timer ticks on a
 // poll loop. A copy that must show a window hands over to the window program, velmorin-ui,
-// the same program built on Qt. One thread; all state in one struct.
+// the same program built on Qt, which hands the copy back once it shows no window any more.
+// One thread; all state in one struct.
 //   Offers: the host window's timer on the wall-clock grid, re-aligned when the wall clock is
 //     set; the end of the process with the display's connection; the hour's sound through the
 //     sound helper; message boxes through the window program.
