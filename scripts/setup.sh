@@ -20,6 +20,8 @@ for flag in "$@"; do
                    sudo
                    # a private sound server that the tests hear the program through
                    pulseaudio pulseaudio-utils
+                   # a window manager for the settings window's keyboard test
+                   openbox
                    # a private session bus with a notification server, GNOME's settings schemas
                    dbus-daemon python3-gi gsettings-desktop-schemas
                    # the sanitizer build and the fuzz targets: libFuzzer comes with Clang

@@ -36,6 +36,8 @@ bool HasDisplay() {
             return true;
         }
     }
+    std::fprintf(stderr, "velmorin: no display: start it in a desktop session (DISPLAY "
+                         "is not set)\n");
     return false;
 }
 
@@ -50,14 +52,22 @@ void StartupMessages(QtMsgType type, const QMessageLogContext&, const QString&) 
     }
 }
 
+// What every window of the program needs once the application exists.
+void SetUpApplication() {
+    QApplication::setApplicationName(Title());
+    // The About text asks for a Japanese proportional gothic; where it is not installed, the
+    // IPA gothic that the setup installs stands in.
+    QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"),
+                               {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
+    State().twips_per_pixel = 1440.0 / QGuiApplication::primaryScreen()->logicalDotsPerInch();
+}
+
 } // namespace
 
 } // namespace qt
 
 int Run(const Form& startup, int argc, char** argv) {
     if (!qt::HasDisplay()) {
-        std::fprintf(stderr, "velmorin: no display: start it in a desktop session (DISPLAY "
-                             "is not set)\n");
         return 1;
     }
     qInstallMessageHandler(qt::StartupMessages);
@@ -65,12 +75,7 @@ int Run(const Form& startup, int argc, char** argv) {
     qInstallMessageHandler(nullptr);
     // The host window stays loaded, hidden, for the life of the process.
     QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setApplicationName(qt::Title());
-    // The About text asks for a Japanese proportional gothic; where it is not installed, the
-    // IPA gothic that the setup installs stands in.
-    QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"),
-                               {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
-    qt::State().twips_per_pixel = 1440.0 / QGuiApplication::primaryScreen()->logicalDotsPerInch();
+    qt::SetUpApplication();
     // The resident, which has no toolkit, has this program show its message boxes.
     if (const char* text = std::getenv("VELMORIN_MESSAGE_BOX")) {
         MessageBox(text);
@@ -81,6 +86,31 @@ int Run(const Form& startup, int argc, char** argv) {
     // A second copy shows its control window instead; and start-up may have ended this one.
     if (!qt::State().another_copy_running) {
         posix::SayRunningInTerminal();
+    }
+    return QApplication::exec();
+}
+
+int RunAlone(const Form& form, int argc, char** argv) {
+    if (!qt::HasDisplay()) {
+        return 1;
+    }
+    // Asked before the toolkit loads: a second request only brings the first one's window
+    // forward, which takes no toolkit.
+    if (!posix::ClaimWindow(form.layout.name)) {
+        if (const std::uint32_t window = posix::ClaimedWindow(form.layout.name)) {
+            posix::ActivateWindow(window);
+        }
+        return 0;
+    }
+    qInstallMessageHandler(qt::StartupMessages);
+    QApplication app(argc, argv);
+    qInstallMessageHandler(nullptr);
+    // The process ends when the window is unloaded (core::LastWindowUnloaded).
+    QApplication::setQuitOnLastWindowClosed(false);
+    qt::SetUpApplication();
+    Show(form);
+    if (qt::FormWindow* window = qt::Find(form)) {
+        posix::PublishWindow(static_cast<std::uint32_t>(window->winId()));
     }
     return QApplication::exec();
 }

@@ -20,7 +20,4 @@ bool PlaySoundA(const char* sound, void* module, std::uint32_t flags) {
     return ::PlaySoundW(name.c_str(), static_cast<HMODULE>(module), flags) != 0;
 }
 
-// PlaySoundW opens the output itself, at once: there is nothing to start before the hour.
-void core::PrepareSound() {}
-
 } // namespace platform
