@@ -154,6 +154,7 @@ platform::WindowLayout Layout() {
                                    .width = 640,
                                    .height = 300,
                                    .tab_index = tab++});
+        window.controls.back().accessible_name = "Quiet at " + std::to_string(hour) + ":00";
     }
     window.controls.push_back({.kind = ControlKind::CheckBox,
                                .name = "chkBusy",

@@ -44,6 +44,9 @@ struct ControlLayout {
     // and the one Escape presses.
     bool default_button = false;
     bool cancel_button = false;
+    // What a screen reader calls the control, where its text alone would not say (an hour's
+    // check box shows "7"); empty: its text.
+    std::string accessible_name;
     int maximum = 0;                // sliders: they run from 0 to this
     std::vector<std::string> items; // combo boxes: the choices, UTF-8
 };

@@ -137,7 +137,9 @@ void Build(FormWindow& window) {
         widget->setGeometry(Geometry(control));
         // A slider or combo box shows no text of its own: the layout's text, the words of the
         // label before it, is what a screen reader names it by.
-        if (control.kind == ControlKind::Slider || control.kind == ControlKind::ComboBox) {
+        if (!control.accessible_name.empty()) {
+            widget->setAccessibleName(Text(control.accessible_name));
+        } else if (control.kind == ControlKind::Slider || control.kind == ControlKind::ComboBox) {
             widget->setAccessibleName(Text(control.text));
         }
         if (widget->focusPolicy() != Qt::NoFocus) {

@@ -3,6 +3,10 @@
 #include "platform/win32/win32_resources.h"
 
 #include <commctrl.h>
+// The GUIDs of the accessibility annotation service are defined here, where they are used.
+#include <initguid.h>
+
+#include <oleacc.h>
 
 #include <algorithm>
 #include <cmath>
@@ -137,6 +141,38 @@ SIZE OuterSize(const FormWindow& window) {
     return {rect.right - rect.left, rect.bottom - rect.top};
 }
 
+// A function of a library loaded when first needed; nothing when either is missing. The cast
+// goes through void (*)(), which any function pointer may be cast to without a warning.
+template <typename Function> Function LateFunction(const wchar_t* library, const char* name) {
+    HMODULE module = LoadLibraryW(library);
+    FARPROC found = module != nullptr ? GetProcAddress(module, name) : nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+}
+
+// Names a control for screen readers by something other than its caption, through Active
+// Accessibility's annotations. COM is loaded only by a window that asks for this, so the time
+// signal imports no OLE library; where the service is missing the caption stays the name.
+void NameForScreenReaders(HWND control, const std::string& name) {
+    static IAccPropServices* const services = [] {
+        using Initialize = HRESULT(WINAPI*)(void*, DWORD);
+        using Create = HRESULT(WINAPI*)(REFCLSID, IUnknown*, DWORD, REFIID, void**);
+        const auto initialize = LateFunction<Initialize>(L"ole32.dll", "CoInitializeEx");
+        const auto create = LateFunction<Create>(L"ole32.dll", "CoCreateInstance");
+        IAccPropServices* made = nullptr;
+        if (initialize == nullptr || create == nullptr ||
+            FAILED(initialize(nullptr, COINIT_APARTMENTTHREADED)) ||
+            FAILED(create(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
+                          IID_IAccPropServices, reinterpret_cast<void**>(&made)))) {
+            return static_cast<IAccPropServices*>(nullptr);
+        }
+        return made;
+    }();
+    if (services != nullptr) {
+        services->SetHwndPropStr(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                 PROPID_ACC_NAME, Wide(name).c_str());
+    }
+}
+
 HWND MakeControl(FormWindow& window, const ControlLayout& item, int id) {
     const wchar_t* window_class = L"STATIC";
     DWORD style = WS_CHILD | WS_VISIBLE;
@@ -180,6 +216,9 @@ HWND MakeControl(FormWindow& window, const ControlLayout& item, int id) {
     }
     for (const std::string& choice : item.items) {
         SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(choice).c_str()));
+    }
+    if (control != nullptr && !item.accessible_name.empty()) {
+        NameForScreenReaders(control, item.accessible_name);
     }
     return control;
 }

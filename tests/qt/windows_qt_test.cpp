@@ -135,6 +135,8 @@ TEST_F(QtWindows, SettingsWindowTabsThroughNamedControlsThatFitTheirText) {
         control = control->nextInFocusChain();
     } while (control != window->focusWidget() && order.size() <= expected.size());
     EXPECT_EQ(order, expected);
+    EXPECT_EQ(window->findChild<QWidget*>(QStringLiteral("chkQuiet7"))->accessibleName(),
+              QStringLiteral("Quiet at 7:00"));
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QApplication::sendEvent(window->findChild<QWidget*>(QStringLiteral("sldVolume")), &escape);
     EXPECT_EQ(Window("frmOptions"), nullptr);
