@@ -65,7 +65,7 @@ void Form_Load() {
     sldVolume_Change();
 }
 
-// This hour's sound at the volume the slider shows, as the next hour will play it.
+// This hour's sound at the volume the slider shows, heard before the choice is saved.
 void cmdPlay_Click() {
     platform::SetWaveVolume(platform::ControlValue(frmOptions, "sldVolume"));
     Module1::PlayWave(HourSoundPath(platform::Now().hour));
@@ -73,11 +73,13 @@ void cmdPlay_Click() {
 
 void cmdOK_Click() {
     if (!WriteChangedChoices(Module1::State().shown_choices, ChosenChoices())) {
+        // Taken first: building the message may change the last error.
+        const std::string reason = platform::LastErrorText();
         // The window stays open with the user's choices, so nothing is lost while the folder
         // is made writable.
         platform::MessageBox("The settings could not be saved.\n\nThey could not be written to "
                              "the settings file\n" +
-                             Module1::State().settings_path + "\n(" + platform::LastErrorText() +
+                             Module1::State().settings_path + "\n(" + reason +
                              ").\n\nLet your user write that folder and file, then press OK "
                              "again.");
         return;
