@@ -3,7 +3,10 @@
 #include "app/frmMain.h"
 
 #include "forms/frmAbout.h"
+#include "forms/frmOptions.h"
 #include "platform/platform.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -11,7 +14,7 @@ namespace {
 constexpr int kUsageStatus = 2;
 
 std::string HelpText() {
-    return "Usage: velmorin [--help | --version]\n"
+    return "Usage: velmorin [--help | --version | --settings]\n"
            "\n"
            "Velmorin announces the hour. Started without options, it runs hidden and plays\n"
            "the hour's sound twice at the top of every hour. Started again while it runs,\n"
@@ -20,6 +23,8 @@ std::string HelpText() {
            "Options:\n"
            "  -h, --help        print this text and end\n"
            "  -V, --version     print the version and end\n"
+           "      --settings    open the settings window (quiet hours, busy, volume, quarter\n"
+           "                    chimes, the spoken hour) without starting the time signal\n"
            "\n"
            "Its files are in its program folder, " +
            platform::ProgramFolder() +
@@ -34,15 +39,31 @@ std::string VersionText() {
     return "Velmorin " VELMORIN_VERSION " (its About window: " + std::string(kAboutTitle) + ")";
 }
 
+// Windows options are read without regard to case.
+bool IsSlashOption(std::string_view argument, std::string_view option) {
+    return argument.size() == option.size() &&
+           std::equal(argument.begin(), argument.end(), option.begin(), [](char a, char b) {
+               return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
+           });
+}
+
+CommandLine ReadArguments(int argc, char** argv) {
+    return ReadCommandLine(std::vector<std::string_view>(argv + (argc > 0 ? 1 : 0), argv + argc),
+                           platform::PathSeparator() == "\\");
+}
+
 } // namespace
 
-CommandLine ReadCommandLine(const std::vector<std::string_view>& arguments) {
+CommandLine ReadCommandLine(const std::vector<std::string_view>& arguments, bool slash_options) {
     CommandLine line;
     for (const std::string_view argument : arguments) {
         if (argument == "--help" || argument == "-h") {
             line.help = true;
         } else if (argument == "--version" || argument == "-V") {
             line.version = true;
+        } else if (argument == "--settings" ||
+                   (slash_options && IsSlashOption(argument, "/settings"))) {
+            line.settings = true;
         } else if (!line.unknown) {
             line.unknown = argument;
         }
@@ -51,8 +72,7 @@ CommandLine ReadCommandLine(const std::vector<std::string_view>& arguments) {
 }
 
 std::optional<int> AnswerCommandLine(int argc, char** argv) {
-    const CommandLine line =
-        ReadCommandLine(std::vector<std::string_view>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    const CommandLine line = ReadArguments(argc, argv);
     if (line.unknown) {
         const bool option = line.unknown->starts_with('-');
         platform::Tell((option ? "unknown option '" : "unexpected argument '") + *line.unknown +
@@ -72,6 +92,11 @@ int StartProgram(int argc, char** argv) {
     // neither the settings file nor a running copy.
     if (const std::optional<int> status = AnswerCommandLine(argc, argv)) {
         return *status;
+    }
+    // The settings window needs no time signal: no start-up steps, no running-copy record.
+    const CommandLine line = ReadArguments(argc, argv);
+    if (line.settings) {
+        return platform::RunAlone(frmOptions, argc, argv);
     }
     return platform::Run(frmMain, argc, argv);
 }

@@ -10,11 +10,14 @@
 struct CommandLine {
     bool help = false;
     bool version = false;
+    bool settings = false; // --settings: the settings window alone
     // The first argument that is none of the program's options.
     std::optional<std::string> unknown;
 };
 
-CommandLine ReadCommandLine(const std::vector<std::string_view>& arguments);
+// Windows programs also take their options with a slash ("/settings").
+CommandLine ReadCommandLine(const std::vector<std::string_view>& arguments,
+                            bool slash_options = false);
 
 // Answers what the command line asks for that ends the program before it starts (--help,
 // --version, an argument it cannot read), through platform::Tell: the exit status then, and
@@ -22,5 +25,5 @@ CommandLine ReadCommandLine(const std::vector<std::string_view>& arguments);
 std::optional<int> AnswerCommandLine(int argc, char** argv);
 
 // What every program's main does: answers the command line, or starts the program with its
-// hidden host window.
+// hidden host window, or opens the settings window alone.
 int StartProgram(int argc, char** argv);

@@ -29,10 +29,3 @@ void Timer1_Timer() {
         chime_latch = 0;
     }
 }
-
-std::string HourSoundPath(int hour) {
-    const int dial = hour > 11 ? hour - 12 : hour;
-    const char name[] = {static_cast<char>('0' + dial / 10), static_cast<char>('0' + dial % 10),
-                         '\0'};
-    return ProgramFile(std::string(name) + ".WAV");
-}

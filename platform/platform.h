@@ -15,7 +15,9 @@ namespace platform {
 // Window layouts, as data. Positions and sizes are in twips (1/1440 inch); a window's width
 // and height are those of its client area.
 
-enum class ControlKind { CommandButton, Label, PictureBox, Timer };
+// A check box's value is 0 or 1, a slider's its position from 0 to its maximum, a combo box's the
+// index of the chosen item.
+enum class ControlKind { CommandButton, Label, PictureBox, Timer, CheckBox, Slider, ComboBox };
 enum class BorderStyle { Sizable, FixedDialog };
 enum class Alignment { Left, Center };
 
@@ -38,6 +40,15 @@ struct ControlLayout {
     Alignment alignment = Alignment::Left;
     Font font;           // an empty face keeps the toolkit's default font
     std::string picture; // the name of a picture under data/, for picture boxes
+    // Command buttons: the one Enter presses wherever the focus is (unless on another button),
+    // and the one Escape presses.
+    bool default_button = false;
+    bool cancel_button = false;
+    // What a screen reader calls the control, where its text alone would not say (an hour's
+    // check box shows "7"); empty: its text.
+    std::string accessible_name;
+    int maximum = 0;                // sliders: they run from 0 to this
+    std::vector<std::string> items; // combo boxes: the choices, UTF-8
 };
 
 struct WindowLayout {
@@ -97,6 +108,12 @@ struct TimeOfDay {
 // Loads the start-up form and runs the event loop until the process ends.
 int Run(const Form& startup, int argc, char** argv);
 
+// Starts the toolkit with this form as the process's only window, without the start-up form and
+// without registering as a running copy; the process ends when the window is unloaded. When this
+// user already shows the form for the same program folder, that window is brought to the front
+// instead and this returns 0 at once.
+int RunAlone(const Form& form, int argc, char** argv);
+
 // Loads the form if it is not loaded (running its Form_Load), then makes it visible and
 // brings it forward. Returns after the load handler.
 void Show(const Form& form);
@@ -106,6 +123,10 @@ void Unload(const Form& form);
 void DoEvents();
 
 void SetControlText(const Form& form, std::string_view control, std::string_view text);
+// The value of a check box, slider or combo box (see ControlKind); 0 for any other control.
+// Setting it runs no handler: only the user's changes do ("_Click", "_Change").
+int ControlValue(const Form& form, std::string_view control);
+void SetControlValue(const Form& form, std::string_view control, int value);
 
 // Outer sizes, frame and title bar included, in twips.
 float FormWidth(const Form& form);
@@ -163,6 +184,8 @@ void SetWaveVolume(int percent);
 // presentation, do-not-disturb. Anything that cannot be read counts as not busy. It may take a
 // few hundred milliseconds, so the program asks only at the hour.
 bool UserIsBusy();
+// What UserIsBusy() counts as busy on this system, as a phrase for the settings window.
+std::string_view BusyMeaning();
 
 // Windows functions, with the meaning of their Win32 namesakes. Texts are UTF-8 on every
 // platform; the Windows backend converts them to UTF-16 and calls the W functions.

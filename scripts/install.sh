@@ -60,9 +60,12 @@ exec_value() {
     printf '"%s"' "${quoted//%/%%}"
 }
 
+# The menu entry ($2 = menu) also offers the settings window as a desktop action, which GNOME
+# and KDE show on the launcher's context menu; the login entry only starts the time signal.
 put_entry() {
     make_folder "$(dirname "$1")"
-    cat >"$1.new" <<EOF
+    {
+        cat <<EOF
 [Desktop Entry]
 Type=Application
 Name=Velmorin
@@ -73,6 +76,16 @@ Terminal=false
 StartupNotify=false
 Categories=Utility;Clock;
 EOF
+        if [ "${2:-}" = menu ]; then
+            cat <<EOF
+Actions=Settings;
+
+[Desktop Action Settings]
+Name=Settings
+Exec=$(exec_value "$exe") --settings
+EOF
+        fi
+    } >"$1.new"
     place "$1" 644
 }
 
@@ -108,7 +121,7 @@ install() {
     for size in 16 32 48 64 128 256; do
         put "$icons/velmorin-$size.png" "$data/icons/hicolor/${size}x$size/apps/velmorin.png" 644
     done
-    put_entry "$data/applications/velmorin.desktop"
+    put_entry "$data/applications/velmorin.desktop" menu
     if [ "${AUTOSTART:-1}" != 0 ]; then
         put_entry "${XDG_CONFIG_HOME:-$HOME/.config}/autostart/velmorin.desktop"
     fi
@@ -189,7 +202,7 @@ uninstall() {
     # keeps them.
     local cache=${XDG_CACHE_HOME:-$HOME/.cache}/velmorin place file
     for place in "${XDG_RUNTIME_DIR:-}" "$cache"; do
-        for file in "$place"/velmorin-*.copy "$place"/velmorin.lock; do
+        for file in "$place"/velmorin-*.copy "$place"/velmorin-*.window "$place"/velmorin.lock; do
             if [ -n "$place" ] && [ -f "$file" ] && flock -nx "$file" rm -f "$file"; then
                 echo "Removed $file"
             fi

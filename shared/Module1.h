@@ -2,6 +2,8 @@
 
 // The logic's state and the two sound functions every part of the program shares.
 
+#include "shared/chime_keys.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,6 +24,9 @@ struct ProgramState {
     // 1 once the hour's sound was started; released at seconds 1 and 9 of every minute.
     std::int16_t chime_latch = 0;
     HourChime hour_chime;
+    // The [Chime] keys as the settings window showed them when it opened: OK writes only those
+    // the user changed since.
+    ChimeChoices shown_choices;
 };
 
 ProgramState& State();

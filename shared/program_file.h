@@ -9,3 +9,5 @@
 std::string ProgramFileIn(const std::string& folder, std::string_view name);
 // A file beside this program.
 std::string ProgramFile(std::string_view name);
+// The hour's sound file: one per hour of the 12-hour dial, 00.WAV for 0 and 12 o'clock.
+std::string HourSoundPath(int hour);

@@ -146,6 +146,8 @@ Section "$(SecProgramName)" SecProgram
     ; Chosen while the time signal runs, this starts a second copy, which opens the control
     ; window: that is how a user reaches "Alarm Quit" and "About".
     CreateShortcut "$SMPROGRAMS\Velmorin.lnk" "$INSTDIR\velmorin.exe"
+    ; The settings window, whether or not the time signal runs.
+    CreateShortcut "$SMPROGRAMS\Velmorin Settings.lnk" "$INSTDIR\velmorin.exe" "/settings"
 
     WriteRegStr HKCU "${UNINST_KEY}" "DisplayName" "Velmorin"
     WriteRegStr HKCU "${UNINST_KEY}" "DisplayVersion" "${VERSION}"
@@ -195,6 +197,7 @@ Section "Uninstall"
     Delete "$INSTDIR\Velmorin.ini"
     Delete "$INSTDIR\uninstall.exe"
     Delete "$SMPROGRAMS\Velmorin.lnk"
+    Delete "$SMPROGRAMS\Velmorin Settings.lnk"
     Delete "$SMSTARTUP\Velmorin.lnk"
     RMDir "$INSTDIR"
     ; The Programs folder may have been made by this install; it goes only if left empty.

@@ -57,6 +57,9 @@ void Block(int milliseconds);
 // Clicks a control of a loaded window.
 void Click(const platform::Form& form, std::string_view control);
 
+// Changes the value of a check box, slider or combo box of a loaded window as the user would.
+void Change(const platform::Form& form, std::string_view control, int value);
+
 bool Ended();
 int ExitStatus();
 // What platform::Tell told the user, in order.

@@ -22,6 +22,7 @@ struct Window final : platform::core::Window {
     bool visible = false;
     Placement position;
     std::map<std::string, std::string, std::less<>> texts;
+    std::map<std::string, int, std::less<>> values;
 };
 
 struct Fake {
@@ -138,6 +139,12 @@ void Click(const platform::Form& form, std::string_view control) {
     Dispatch([&] { platform::RunHandler(form, event); });
 }
 
+void Change(const platform::Form& form, std::string_view control, int value) {
+    platform::SetControlValue(form, control, value);
+    const std::string event = std::string(control) + "_Change";
+    Dispatch([&] { platform::RunHandler(form, event); });
+}
+
 bool Ended() {
     return State().ended;
 }
@@ -197,6 +204,11 @@ int Run(const Form& startup, int, char**) {
     return 0;
 }
 
+int RunAlone(const Form& form, int, char**) {
+    Show(form);
+    return 0;
+}
+
 core::Window* core::BuildWindow(const Form& form) {
     auto* window = new fake::Window(form);
     window->position = {static_cast<float>(form.layout.left), static_cast<float>(form.layout.top)};
@@ -216,6 +228,21 @@ void DoEvents() {
 void SetControlText(const Form& form, std::string_view control, std::string_view text) {
     if (fake::Window* window = fake::Find(form)) {
         window->texts[std::string(control)] = text;
+    }
+}
+
+int ControlValue(const Form& form, std::string_view control) {
+    const fake::Window* window = fake::Find(form);
+    if (window == nullptr) {
+        return 0;
+    }
+    const auto it = window->values.find(control);
+    return it == window->values.end() ? 0 : it->second;
+}
+
+void SetControlValue(const Form& form, std::string_view control, int value) {
+    if (fake::Window* window = fake::Find(form)) {
+        window->values[std::string(control)] = value;
     }
 }
 
@@ -294,6 +321,10 @@ void Tell(std::string_view text, Notice) {
 
 void SetWaveVolume(int percent) {
     fake::State().wave_volume = percent;
+}
+
+std::string_view BusyMeaning() {
+    return "the fake desktop says so";
 }
 
 bool UserIsBusy() {

@@ -199,4 +199,8 @@ bool UserIsBusy() {
     return posix::ActiveWindowIsFullScreen() || DoNotDisturb();
 }
 
+std::string_view BusyMeaning() {
+    return "the active window is full-screen, or do-not-disturb is on";
+}
+
 } // namespace platform

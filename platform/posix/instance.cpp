@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +30,9 @@ constexpr const char* kLockName = "velmorin.lock";
 // looks for others; this is how long its neighbour waits for it, in small steps.
 constexpr int kLockAttempts = 50;
 constexpr auto kLockPause = std::chrono::milliseconds(2);
+// How long a second request for a window waits for the first to have made it.
+constexpr int kPublishAttempts = 100;
+constexpr auto kPublishPause = std::chrono::milliseconds(50);
 
 // Opens a folder for use as a parent only if it is a real folder of this user that nobody else
 // may write to; -1 with errno otherwise.
@@ -53,6 +57,8 @@ std::string HomeFolder() {
     const passwd* user = ::getpwuid(::geteuid());
     return user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "";
 }
+
+} // namespace
 
 // XDG_RUNTIME_DIR is made by the session manager for this user alone. Without it, a folder of
 // the program's own under the user's cache folder, made 0700 and checked each time.
@@ -80,6 +86,8 @@ int OpenLockFolder(std::string& where) {
     }
     return OpenOwnFolder(where, S_IRWXG | S_IRWXO);
 }
+
+namespace {
 
 // The lock file itself: a regular file of this user, 0600, never reached through a link.
 int OpenLockFile(int folder) {
@@ -156,6 +164,93 @@ bool RegisterAndFindOtherCopies() {
     }
     // The descriptor stays open, and with it the lock, until the process ends.
     return another;
+}
+
+namespace {
+
+// The claim of one kind of window for one program folder: a file in the lock folder named for
+// both, locked by the process that shows the window for as long as it runs, holding that
+// window's X id. The kernel drops the lock with the process, however it ends.
+int& ClaimFile() {
+    static int fd = -1;
+    return fd;
+}
+
+std::string ClaimName(std::string_view kind) {
+    // FNV-1a of the folder: a short, stable name for any folder name.
+    std::uint64_t hash = 14695981039346656037u;
+    for (const char c : ProgramFolder()) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
+    }
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    return "velmorin-" + std::string(kind) + "-" + hex + ".window";
+}
+
+// Opens the claim file, -1 when there is no trustworthy place for it.
+int OpenClaim(std::string_view kind) {
+    std::string where;
+    const int folder = OpenLockFolder(where);
+    if (folder < 0) {
+        return -1;
+    }
+    const int fd = ::openat(folder, ClaimName(kind).c_str(),
+                            O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    ::close(folder);
+    struct stat info {};
+    if (fd >= 0 &&
+        (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid())) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+bool ClaimWindow(std::string_view kind) {
+    const int fd = OpenClaim(kind);
+    // Without a place to claim it, every request shows a window of its own.
+    if (fd < 0) {
+        return true;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    // An id that an earlier holder left names a window that is gone.
+    if (::ftruncate(fd, 0) == 0) {
+        ClaimFile() = fd;
+    } else {
+        ::close(fd);
+    }
+    return true;
+}
+
+bool PublishWindow(std::uint32_t window) {
+    const std::string text = std::to_string(window) + "\n";
+    return ClaimFile() >= 0 &&
+           ::pwrite(ClaimFile(), text.data(), text.size(), 0) == static_cast<ssize_t>(text.size());
+}
+
+std::uint32_t ClaimedWindow(std::string_view kind) {
+    const int fd = OpenClaim(kind);
+    if (fd < 0) {
+        return 0;
+    }
+    // The holder writes its window's id once the window exists, a moment after it claimed it.
+    std::uint32_t window = 0;
+    for (int attempt = 0; attempt < kPublishAttempts && window == 0; ++attempt) {
+        char text[16] = {};
+        const ssize_t length = ::pread(fd, text, sizeof text - 1, 0);
+        if (length > 0 && text[length - 1] == '\n') {
+            window = static_cast<std::uint32_t>(std::strtoul(text, nullptr, 10));
+        } else {
+            std::this_thread::sleep_for(kPublishPause);
+        }
+    }
+    ::close(fd);
+    return window;
 }
 
 bool InTerminal() {

@@ -37,6 +37,8 @@ bool HasDisplay() {
             return true;
         }
     }
+    std::fprintf(stderr, "velmorin: no display: start it in a desktop session (DISPLAY "
+                         "is not set)\n");
     return false;
 }
 
@@ -97,6 +99,16 @@ void RunningMessages(QtMsgType type, const QMessageLogContext& context, const QS
     }
 }
 
+// What every window of the program needs once the application exists.
+void SetUpApplication() {
+    QApplication::setApplicationName(Title());
+    // The About text asks for a Japanese proportional gothic; where it is not installed, the
+    // IPA gothic that the setup installs stands in.
+    QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"),
+                               {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
+    State().twips_per_pixel = 1440.0 / QGuiApplication::primaryScreen()->logicalDotsPerInch();
+}
+
 } // namespace
 
 void GoLeanWhenNoWindowShows() {
@@ -127,8 +139,6 @@ void GoLeanWhenNoWindowShows() {
 
 int Run(const Form& startup, int argc, char** argv) {
     if (!qt::HasDisplay()) {
-        std::fprintf(stderr, "velmorin: no display: start it in a desktop session (DISPLAY "
-                             "is not set)\n");
         return 1;
     }
     qt::PreferTheXDisplay();
@@ -137,12 +147,7 @@ int Run(const Form& startup, int argc, char** argv) {
     qInstallMessageHandler(qt::RunningMessages);
     // The host window stays loaded, hidden, for the life of the process.
     QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setApplicationName(qt::Title());
-    // The About text asks for a Japanese proportional gothic; where it is not installed, the
-    // IPA gothic that the setup installs stands in.
-    QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"),
-                               {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
-    qt::State().twips_per_pixel = 1440.0 / QGuiApplication::primaryScreen()->logicalDotsPerInch();
+    qt::SetUpApplication();
     // The resident, which has no toolkit, has this program show its message boxes.
     if (const char* text = std::getenv("VELMORIN_MESSAGE_BOX")) {
         MessageBox(text);
@@ -154,6 +159,32 @@ int Run(const Form& startup, int argc, char** argv) {
     // A second copy shows its control window instead; and start-up may have ended this one.
     if (!qt::State().another_copy_running) {
         posix::SayRunningInTerminal();
+    }
+    return QApplication::exec();
+}
+
+int RunAlone(const Form& form, int argc, char** argv) {
+    if (!qt::HasDisplay()) {
+        return 1;
+    }
+    // Asked before the toolkit loads: a second request only brings the first one's window
+    // forward, which takes no toolkit.
+    if (!posix::ClaimWindow(form.layout.name)) {
+        if (const std::uint32_t window = posix::ClaimedWindow(form.layout.name)) {
+            posix::ActivateWindow(window);
+        }
+        return 0;
+    }
+    qt::PreferTheXDisplay();
+    qt::qt_messages = qInstallMessageHandler(qt::StartupMessages);
+    QApplication app(argc, argv);
+    qInstallMessageHandler(qt::RunningMessages);
+    // The process ends when the window is unloaded (core::LastWindowUnloaded).
+    QApplication::setQuitOnLastWindowClosed(false);
+    qt::SetUpApplication();
+    Show(form);
+    if (qt::FormWindow* window = qt::Find(form)) {
+        posix::PublishWindow(static_cast<std::uint32_t>(window->winId()));
     }
     return QApplication::exec();
 }

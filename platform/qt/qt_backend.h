@@ -43,6 +43,7 @@ class FormWindow final : public QWidget, public core::Window {
   protected:
     bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 };
 

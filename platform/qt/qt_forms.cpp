@@ -1,12 +1,17 @@
 #include "platform/qt/qt_backend.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
+#include <QSlider>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
@@ -36,18 +41,49 @@ QString Text(std::string_view text) {
         .replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
+bool HasDefaultButton(const WindowLayout& layout) {
+    return std::any_of(layout.controls.begin(), layout.controls.end(),
+                       [](const ControlLayout& control) { return control.default_button; });
+}
+
 QWidget* BuildControl(FormWindow& window, const ControlLayout& control) {
     const Form& form = window.form;
+    const std::string clicked = control.name + "_Click";
+    const std::string changed = control.name + "_Change";
     switch (control.kind) {
     case ControlKind::CommandButton: {
         auto* button = new QPushButton(Text(control.text), &window);
-        // No button is the default or the cancel button: Enter and Esc press nothing.
-        button->setAutoDefault(false);
-        button->setDefault(false);
-        const std::string event = control.name + "_Click";
+        // In a window without a default button Enter and Esc press nothing; in one with it,
+        // Enter presses the focused button, or else the default one (FormWindow::keyPressEvent).
+        button->setAutoDefault(HasDefaultButton(form.layout));
+        button->setDefault(control.default_button);
         QObject::connect(button, &QPushButton::clicked,
-                         [&form, event] { RunHandler(form, event); });
+                         [&form, clicked] { RunHandler(form, clicked); });
         return button;
+    }
+    case ControlKind::CheckBox: {
+        auto* box = new QCheckBox(Text(control.text), &window);
+        QObject::connect(box, &QCheckBox::clicked, [&form, clicked] { RunHandler(form, clicked); });
+        return box;
+    }
+    case ControlKind::Slider: {
+        auto* slider = new QSlider(Qt::Horizontal, &window);
+        slider->setRange(0, control.maximum);
+        slider->setPageStep(std::max(1, control.maximum / 10));
+        slider->setFocusPolicy(Qt::StrongFocus);
+        QObject::connect(slider, &QSlider::valueChanged,
+                         [&form, changed] { RunHandler(form, changed); });
+        return slider;
+    }
+    case ControlKind::ComboBox: {
+        auto* combo = new QComboBox(&window);
+        for (const std::string& item : control.items) {
+            combo->addItem(Text(item));
+        }
+        combo->setFocusPolicy(Qt::StrongFocus);
+        QObject::connect(combo, &QComboBox::currentIndexChanged,
+                         [&form, changed] { RunHandler(form, changed); });
+        return combo;
     }
     case ControlKind::Label: {
         auto* label = new QLabel(Text(control.text), &window);
@@ -105,6 +141,13 @@ void Build(FormWindow& window) {
         }
         widget->setObjectName(QString::fromStdString(control.name));
         widget->setGeometry(Geometry(control));
+        // A slider or combo box shows no text of its own: the layout's text, the words of the
+        // label before it, is what a screen reader names it by.
+        if (!control.accessible_name.empty()) {
+            widget->setAccessibleName(Text(control.accessible_name));
+        } else if (control.kind == ControlKind::Slider || control.kind == ControlKind::ComboBox) {
+            widget->setAccessibleName(Text(control.text));
+        }
         if (widget->focusPolicy() != Qt::NoFocus) {
             focus_chain.emplace_back(control.tab_index, widget);
         }
@@ -199,6 +242,21 @@ void FormWindow::paintEvent(QPaintEvent* event) {
     QWidget::paintEvent(event);
 }
 
+// Enter and Escape press the window's default and cancel buttons; a focused button takes Enter
+// itself (it is an auto-default button then).
+void FormWindow::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const bool escape = event->key() == Qt::Key_Escape;
+    for (const ControlLayout& control : form.layout.controls) {
+        if ((enter && control.default_button) || (escape && control.cancel_button)) {
+            // The handler may unload this window; nothing of it is touched afterwards.
+            RunHandler(form, control.name + "_Click");
+            return;
+        }
+    }
+    QWidget::keyPressEvent(event);
+}
+
 // Closing a window from its title bar unloads it; the process goes on with its hidden host
 // window and timer.
 void FormWindow::closeEvent(QCloseEvent* event) {
@@ -252,11 +310,48 @@ void SetControlText(const Form& form, std::string_view control, std::string_view
     if (qt::FormWindow* window = Find(form)) {
         const QString name =
             QString::fromUtf8(control.data(), static_cast<qsizetype>(control.size()));
-        if (auto* button = window->findChild<QPushButton*>(name)) {
+        if (auto* button = window->findChild<QAbstractButton*>(name)) {
             button->setText(qt::Text(text));
         } else if (auto* label = window->findChild<QLabel*>(name)) {
             label->setText(qt::Text(text));
         }
+    }
+}
+
+int ControlValue(const Form& form, std::string_view control) {
+    qt::FormWindow* window = Find(form);
+    if (window == nullptr) {
+        return 0;
+    }
+    QWidget* widget = window->findChild<QWidget*>(
+        QString::fromUtf8(control.data(), static_cast<qsizetype>(control.size())));
+    if (auto* box = qobject_cast<QCheckBox*>(widget)) {
+        return box->isChecked() ? 1 : 0;
+    }
+    if (auto* slider = qobject_cast<QSlider*>(widget)) {
+        return slider->value();
+    }
+    if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        return combo->currentIndex();
+    }
+    return 0;
+}
+
+void SetControlValue(const Form& form, std::string_view control, int value) {
+    qt::FormWindow* window = Find(form);
+    if (window == nullptr) {
+        return;
+    }
+    QWidget* widget = window->findChild<QWidget*>(
+        QString::fromUtf8(control.data(), static_cast<qsizetype>(control.size())));
+    // Only the user's changes run handlers.
+    const QSignalBlocker quiet(widget);
+    if (auto* box = qobject_cast<QCheckBox*>(widget)) {
+        box->setChecked(value != 0);
+    } else if (auto* slider = qobject_cast<QSlider*>(widget)) {
+        slider->setValue(value);
+    } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        combo->setCurrentIndex(value);
     }
 }
 

@@ -48,16 +48,27 @@ std::int64_t core::TickLagMs() {
 // The loop works out its wait afresh on every pass.
 void core::TimersChanged() {}
 
+namespace {
+
+bool HasDisplay() {
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0') {
+        std::fprintf(stderr, "velmorin: no display: start it in a desktop session (DISPLAY "
+                             "is not set)\n");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 int Run(const Form& startup, int /*argc*/, char** argv) {
     resident::State().argv = argv;
     if (std::getenv(posix::kContinueVariable) != nullptr) {
         resident::State().continues = true;
         ::unsetenv(posix::kContinueVariable);
     }
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') {
-        std::fprintf(stderr, "velmorin: no display: start it in a desktop session (DISPLAY "
-                             "is not set)\n");
+    if (!HasDisplay()) {
         return 1;
     }
     // The control window is the only thing a copy shows at start-up, and it shows it exactly
@@ -76,6 +87,16 @@ int Run(const Form& startup, int /*argc*/, char** argv) {
         posix::SayRunningInTerminal();
     }
     resident::RunLoop();
+}
+
+// A window alone is all toolkit: the window program opens it, with the same command line.
+int RunAlone(const Form& /*form*/, int /*argc*/, char** argv) {
+    resident::State().argv = argv;
+    if (!HasDisplay()) {
+        return 1;
+    }
+    resident::HandOver();
+    return 1;
 }
 
 // The resident hands over before its start-up steps whenever another copy runs.

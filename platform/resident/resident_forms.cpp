@@ -44,6 +44,11 @@ void DoEvents() {}
 
 void SetControlText(const Form&, std::string_view, std::string_view) {}
 
+int ControlValue(const Form&, std::string_view) {
+    return 0;
+}
+void SetControlValue(const Form&, std::string_view, int) {}
+
 float FormWidth(const Form& form) {
     return static_cast<float>(form.layout.width);
 }

@@ -45,17 +45,65 @@ bool IsReturnKey(const MSG& message) {
            (message.wParam == VK_RETURN || message.wParam == L'\r');
 }
 
-// Messages of a visible form go through the dialog manager first, for Tab and the arrow keys.
-// Enter is kept from it: there it would press the button that Tab last made the default, and no
-// button of these windows is a default button; Space presses the focused one.
+// Messages of a visible form go through the dialog manager first, for Tab, the arrow keys, Enter
+// and Escape. In a window without a default button Enter is kept from it: there it would press
+// the button that Tab last made the default; Space presses the focused one.
 void Dispatch(MSG& message) {
     const HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
-    if (root != nullptr && IsWindowVisible(root) && !IsReturnKey(message) &&
-        IsDialogMessageW(root, &message)) {
+    if (root != nullptr && IsWindowVisible(root) &&
+        (!IsReturnKey(message) || HasDefaultButton(root)) && IsDialogMessageW(root, &message)) {
         return;
     }
     TranslateMessage(&message);
     DispatchMessageW(&message);
+}
+
+int MessageLoop() {
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        Dispatch(message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+void StartToolkit() {
+    State().instance = GetModuleHandleW(nullptr);
+    // Trackbars (sliders) are among the bar classes.
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+    if (!RegisterWindowClass()) {
+        NoDisplay();
+    }
+}
+
+// The name of the claim on a window alone, one per form, session and program folder: a mutex of
+// that name while the window's process runs, and a property of that name on the window.
+std::wstring ClaimName(const Form& form) {
+    std::wstring folder = Wide(ProgramFolder());
+    CharLowerBuffW(folder.data(), static_cast<DWORD>(folder.size()));
+    // FNV-1a: a short, stable name for a folder of any length; Windows names ignore case.
+    std::uint64_t hash = 14695981039346656037u;
+    for (const wchar_t c : folder) {
+        hash = (hash ^ static_cast<std::uint16_t>(c)) * 1099511628211u;
+    }
+    wchar_t hex[17];
+    swprintf(hex, 17, L"%016llx", static_cast<unsigned long long>(hash));
+    return L"Local\\Velmorin-" + Wide(form.layout.name) + L"-" + hex;
+}
+
+// The window that holds the claim: its process may be making it still, so it is looked for a
+// few seconds.
+HWND ClaimedWindow(const std::wstring& claim) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        HWND found = nullptr;
+        while ((found = FindWindowExW(nullptr, found, WindowClassName(), nullptr)) != nullptr) {
+            if (GetPropW(found, claim.c_str()) != nullptr) {
+                return found;
+            }
+        }
+        Sleep(50);
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -76,20 +124,33 @@ using win32::State;
 // The command line was answered before (--help, --version); every path the program uses comes
 // from the wide-character functions.
 int Run(const Form& startup, int, char**) {
-    State().instance = GetModuleHandleW(nullptr);
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&controls);
-    if (!win32::RegisterWindowClass()) {
-        win32::NoDisplay();
-    }
+    win32::StartToolkit();
     State().another_copy_running = win32::RegisterAndFindOtherCopies();
     win32::RecordRunningCopy();
     core::LoadStartupForm(startup);
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        win32::Dispatch(message);
+    return win32::MessageLoop();
+}
+
+// The mutex goes with its holder, however the process ends, so a killed window leaves no claim.
+int RunAlone(const Form& form, int, char**) {
+    win32::StartToolkit();
+    const std::wstring claim = win32::ClaimName(form);
+    SetLastError(ERROR_SUCCESS);
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, claim.c_str());
+    if (mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (HWND window = win32::ClaimedWindow(claim)) {
+            if (IsIconic(window)) {
+                ShowWindow(window, SW_RESTORE);
+            }
+            SetForegroundWindow(window);
+        }
+        return 0;
     }
-    return static_cast<int>(message.wParam);
+    Show(form);
+    if (win32::FormWindow* window = win32::Find(form)) {
+        SetPropW(window->hwnd, claim.c_str(), window->hwnd);
+    }
+    return win32::MessageLoop();
 }
 
 void DoEvents() {

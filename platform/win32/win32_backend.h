@@ -78,6 +78,8 @@ bool PlayScaledWave(const std::wstring& path, std::uint32_t flags);
 const wchar_t* WindowClassName();
 LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 FormWindow* Find(const Form& form);
+// True when the top-level window is one of the program's forms with a default button.
+bool HasDefaultButton(HWND root);
 // Leaves a record of this copy's program folder for the rest of its life, which
 // RunningCopyFolders() reads; nothing is recorded when the record cannot be made.
 void RecordRunningCopy();

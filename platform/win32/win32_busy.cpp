@@ -16,4 +16,8 @@ bool UserIsBusy() {
            state == QUNS_PRESENTATION_MODE || state == QUNS_QUIET_TIME;
 }
 
+std::string_view BusyMeaning() {
+    return "a presentation, a full-screen program or quiet time";
+}
+
 } // namespace platform

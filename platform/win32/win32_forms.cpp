@@ -2,6 +2,12 @@
 #include "platform/win32/win32_backend.h"
 #include "platform/win32/win32_resources.h"
 
+#include <commctrl.h>
+// The GUIDs of the accessibility annotation service are defined here, where they are used.
+#include <initguid.h>
+
+#include <oleacc.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -116,10 +122,13 @@ void ApplyDpi(FormWindow& window) {
                              0);
             }
         }
-        // After the icon: a picture static sizes itself to its icon.
+        // After the icon: a picture static sizes itself to its icon. A combo box's height is
+        // that of its list dropped down: one line per choice below its own.
+        const int lines =
+            item.kind == ControlKind::ComboBox ? static_cast<int>(item.items.size()) + 1 : 1;
         SetWindowPos(control.hwnd, nullptr, Pixels(item.left, window.dpi),
                      Pixels(item.top, window.dpi), Pixels(item.width, window.dpi),
-                     Pixels(item.height, window.dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+                     Pixels(item.height, window.dpi) * lines, SWP_NOZORDER | SWP_NOACTIVATE);
     }
     InvalidateRect(window.hwnd, nullptr, TRUE);
 }
@@ -132,14 +141,59 @@ SIZE OuterSize(const FormWindow& window) {
     return {rect.right - rect.left, rect.bottom - rect.top};
 }
 
+// A function of a library loaded when first needed; nothing when either is missing. The cast
+// goes through void (*)(), which any function pointer may be cast to without a warning.
+template <typename Function> Function LateFunction(const wchar_t* library, const char* name) {
+    HMODULE module = LoadLibraryW(library);
+    FARPROC found = module != nullptr ? GetProcAddress(module, name) : nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+}
+
+// Names a control for screen readers by something other than its caption, through Active
+// Accessibility's annotations. COM is loaded only by a window that asks for this, so the time
+// signal imports no OLE library; where the service is missing the caption stays the name.
+void NameForScreenReaders(HWND control, const std::string& name) {
+    static IAccPropServices* const services = [] {
+        using Initialize = HRESULT(WINAPI*)(void*, DWORD);
+        using Create = HRESULT(WINAPI*)(REFCLSID, IUnknown*, DWORD, REFIID, void**);
+        const auto initialize = LateFunction<Initialize>(L"ole32.dll", "CoInitializeEx");
+        const auto create = LateFunction<Create>(L"ole32.dll", "CoCreateInstance");
+        IAccPropServices* made = nullptr;
+        if (initialize == nullptr || create == nullptr ||
+            FAILED(initialize(nullptr, COINIT_APARTMENTTHREADED)) ||
+            FAILED(create(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
+                          IID_IAccPropServices, reinterpret_cast<void**>(&made)))) {
+            return static_cast<IAccPropServices*>(nullptr);
+        }
+        return made;
+    }();
+    if (services != nullptr) {
+        services->SetHwndPropStr(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                 PROPID_ACC_NAME, Wide(name).c_str());
+    }
+}
+
 HWND MakeControl(FormWindow& window, const ControlLayout& item, int id) {
     const wchar_t* window_class = L"STATIC";
     DWORD style = WS_CHILD | WS_VISIBLE;
     switch (item.kind) {
     case ControlKind::CommandButton:
-        // A plain push button: neither default nor cancel button.
+        // Enter presses the default button (WM_COMMAND IDOK from the dialog manager), or the
+        // focused one; a window without one takes no Enter at all (Dispatch).
         window_class = L"BUTTON";
-        style |= BS_PUSHBUTTON | WS_TABSTOP;
+        style |= (item.default_button ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON) | WS_TABSTOP;
+        break;
+    case ControlKind::CheckBox:
+        window_class = L"BUTTON";
+        style |= BS_AUTOCHECKBOX | WS_TABSTOP;
+        break;
+    case ControlKind::Slider:
+        window_class = TRACKBAR_CLASSW;
+        style |= TBS_HORZ | TBS_NOTICKS | WS_TABSTOP;
+        break;
+    case ControlKind::ComboBox:
+        window_class = WC_COMBOBOXW;
+        style |= CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
         break;
     case ControlKind::Label:
         style |= item.alignment == Alignment::Center ? SS_CENTER : SS_LEFT;
@@ -151,9 +205,22 @@ HWND MakeControl(FormWindow& window, const ControlLayout& item, int id) {
     case ControlKind::Timer:
         return nullptr;
     }
-    return CreateWindowExW(0, window_class, Wide(item.text).c_str(), style, 0, 0, 0, 0, window.hwnd,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), State().instance,
-                           nullptr);
+    // A slider or combo box is named by its text for a screen reader too, and by the label
+    // made just before it, which is how Windows names a control without a caption of its own.
+    HWND control = CreateWindowExW(0, window_class, Wide(item.text).c_str(), style, 0, 0, 0, 0,
+                                   window.hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                   State().instance, nullptr);
+    if (item.kind == ControlKind::Slider) {
+        SendMessageW(control, TBM_SETRANGE, FALSE, MAKELPARAM(0, item.maximum));
+        SendMessageW(control, TBM_SETPAGESIZE, 0, std::max(1, item.maximum / 10));
+    }
+    for (const std::string& choice : item.items) {
+        SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(choice).c_str()));
+    }
+    if (control != nullptr && !item.accessible_name.empty()) {
+        NameForScreenReaders(control, item.accessible_name);
+    }
+    return control;
 }
 
 void Build(FormWindow& window) {
@@ -245,6 +312,19 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam)
     }
     switch (message) {
     case WM_COMMAND:
+        if (HIWORD(wparam) == BN_CLICKED &&
+            (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL)) {
+            // Enter and Escape, as the dialog manager passes them on: the window's default and
+            // cancel buttons, where it has them.
+            for (const Control& control : window->controls) {
+                if (LOWORD(wparam) == IDOK ? control.layout->default_button
+                                           : control.layout->cancel_button) {
+                    RunHandler(window->form, control.layout->name + "_Click");
+                    return 0;
+                }
+            }
+            return 0;
+        }
         if (HIWORD(wparam) == BN_CLICKED && LOWORD(wparam) >= kFirstControlId) {
             const HWND from = reinterpret_cast<HWND>(lparam);
             for (const Control& control : window->controls) {
@@ -253,6 +333,15 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam)
                     RunHandler(window->form, control.layout->name + "_Click");
                     return 0;
                 }
+            }
+        }
+        return 0;
+    case WM_HSCROLL:
+        // A slider moved by the user (SetControlValue sends no notice).
+        for (const Control& control : window->controls) {
+            if (control.hwnd == reinterpret_cast<HWND>(lparam)) {
+                RunHandler(window->form, control.layout->name + "_Change");
+                return 0;
             }
         }
         return 0;
@@ -334,6 +423,82 @@ void SetControlText(const Form& form, std::string_view control, std::string_view
                 SetWindowTextW(item.hwnd, win32::Wide(text).c_str());
             }
         }
+    }
+}
+
+namespace win32 {
+
+namespace {
+
+const Control* FindControl(const Form& form, std::string_view name) {
+    if (FormWindow* window = Find(form)) {
+        for (const Control& control : window->controls) {
+            if (control.layout->name == name) {
+                return &control;
+            }
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+bool HasDefaultButton(HWND root) {
+    // Only the program's own form windows keep a FormWindow in their user data.
+    wchar_t name[32] = {};
+    if (GetClassNameW(root, name, 32) == 0 || std::wstring_view(name) != WindowClassName()) {
+        return false;
+    }
+    const auto* window =
+        reinterpret_cast<const FormWindow*>(GetWindowLongPtrW(root, GWLP_USERDATA));
+    if (window == nullptr) {
+        return false;
+    }
+    for (const Control& control : window->controls) {
+        if (control.layout->default_button) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace win32
+
+int ControlValue(const Form& form, std::string_view control) {
+    const win32::Control* found = win32::FindControl(form, control);
+    if (found == nullptr) {
+        return 0;
+    }
+    switch (found->layout->kind) {
+    case ControlKind::CheckBox:
+        return SendMessageW(found->hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+    case ControlKind::Slider:
+        return static_cast<int>(SendMessageW(found->hwnd, TBM_GETPOS, 0, 0));
+    case ControlKind::ComboBox:
+        return static_cast<int>(SendMessageW(found->hwnd, CB_GETCURSEL, 0, 0));
+    default:
+        return 0;
+    }
+}
+
+void SetControlValue(const Form& form, std::string_view control, int value) {
+    const win32::Control* found = win32::FindControl(form, control);
+    if (found == nullptr) {
+        return;
+    }
+    // None of these messages notifies the window, so no handler runs.
+    switch (found->layout->kind) {
+    case ControlKind::CheckBox:
+        SendMessageW(found->hwnd, BM_SETCHECK, value != 0 ? BST_CHECKED : BST_UNCHECKED, 0);
+        break;
+    case ControlKind::Slider:
+        SendMessageW(found->hwnd, TBM_SETPOS, TRUE, value);
+        break;
+    case ControlKind::ComboBox:
+        SendMessageW(found->hwnd, CB_SETCURSEL, static_cast<WPARAM>(value), 0);
+        break;
+    default:
+        break;
     }
 }
 

@@ -97,6 +97,11 @@ class InstallTest(harness.SessionTest):
         validated = subprocess.run(["desktop-file-validate", menu, autostart],
                                    capture_output=True, text=True)
         self.assertEqual((validated.returncode, validated.stdout + validated.stderr), (0, ""))
+        # The menu entry's one action opens the settings window.
+        with open(menu) as f:
+            _, action = f.read().split("\nActions=Settings;\n\n[Desktop Action Settings]\n")
+        self.assertEqual(shlex.split(action.split("Exec=")[1].strip().replace("\\\\", "\\")),
+                         exec_line(menu) + ["--settings"])
 
         # At login: the time signal runs hidden, and a request left by an earlier run does not
         # stop it. From the menu: the control window.

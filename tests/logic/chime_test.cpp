@@ -2,6 +2,7 @@
 #include "chime/Timer1.h"
 #include "platform/core/tick_grid.h"
 #include "program_folder.h"
+#include "shared/program_file.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,8 +1,15 @@
+#include "app/command_line.h"
 #include "app/frmMain.h"
 #include "forms/frmAbout.h"
+#include "forms/frmOptions.h"
 #include "forms/frmSetting.h"
 #include "platform/fake/fake_sequencer.h"
 #include "program_folder.h"
+#include "shared/chime_keys.h"
+
+#include <cerrno>
+#include <cstring>
+#include <random>
 
 // A second copy, started a second before the hour with a stale quit request in the file.
 class WindowsTest : public ProgramFolderTest {
@@ -86,4 +93,101 @@ TEST_F(WindowsTest, AboutPaintsThenPlaysTheTuneAndOkClosesIt) {
     const std::string error = Module1::SendMciCommand("close video9");
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(error.find('\0'), std::string::npos);
+}
+
+// The settings window, opened alone as --settings opens it, on a settings file a user edited.
+class SettingsWindowTest : public ProgramFolderTest {
+  protected:
+    std::string File() const {
+        std::ifstream file(Ini(), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    }
+    void Open() {
+        platform::RunAlone(frmOptions, 0, nullptr);
+        ASSERT_TRUE(fake::IsVisible(frmOptions));
+    }
+    const std::string edited_ =
+        "[Form]\r\nQuit=0\r\n; mine\r\n[Chime]\r\nQuiet=banana\r\nBusy=1\r\n"
+        "Volume=300\r\nSpeak=EN\r\n[Other]\r\nx=y\r\n";
+};
+
+// What cannot be read shows as its default and stays in the file unless that setting changes;
+// Cancel, and OK with nothing changed, write nothing; OK writes each changed key in place.
+TEST_F(SettingsWindowTest, OkWritesTheChangedKeysAloneAndCancelNothing) {
+    std::ofstream(Ini(), std::ios::binary) << edited_;
+    Open();
+    for (int hour = 0; hour < 24; ++hour) {
+        EXPECT_EQ(platform::ControlValue(frmOptions, "chkQuiet" + std::to_string(hour)), 0);
+    }
+    EXPECT_EQ(platform::ControlValue(frmOptions, "chkBusy"), 1);
+    EXPECT_EQ(fake::ControlText(frmOptions, "chkBusy"),
+              "No chime while busy: " + std::string(platform::BusyMeaning()));
+    EXPECT_EQ(platform::ControlValue(frmOptions, "sldVolume"), 100);
+    EXPECT_EQ(fake::ControlText(frmOptions, "lblPercent"), "100 %");
+    EXPECT_EQ(platform::ControlValue(frmOptions, "cboQuarters"), 0);
+    EXPECT_EQ(platform::ControlValue(frmOptions, "cboSpeak"), 3);
+    fake::Change(frmOptions, "sldVolume", 40);
+    fake::Click(frmOptions, "cmdCancel");
+    EXPECT_FALSE(fake::IsVisible(frmOptions));
+    Open();
+    fake::Click(frmOptions, "cmdOK");
+    EXPECT_FALSE(fake::IsVisible(frmOptions));
+    EXPECT_EQ(File(), edited_);
+
+    Open();
+    for (int hour : {22, 23, 0, 1, 2, 3, 4, 5, 6}) {
+        fake::Change(frmOptions, "chkQuiet" + std::to_string(hour), 1);
+    }
+    fake::Change(frmOptions, "sldVolume", 40);
+    EXPECT_EQ(fake::ControlText(frmOptions, "lblPercent"), "40 %");
+    fake::Change(frmOptions, "cboQuarters", 2);
+    fake::Click(frmOptions, "cmdOK");
+    EXPECT_EQ(File(), "[Form]\r\nQuit=0\r\n; mine\r\n[Chime]\r\nQuiet=22-7\r\nBusy=1\r\n"
+                      "Volume=40\r\nSpeak=EN\r\nQuarters=30\r\n[Other]\r\nx=y\r\n");
+    Open();
+    EXPECT_EQ(platform::ControlValue(frmOptions, "chkQuiet6"), 1);
+    EXPECT_EQ(platform::ControlValue(frmOptions, "chkQuiet7"), 0);
+    fake::Change(frmOptions, "chkBusy", 0);
+    fake::Change(frmOptions, "cboSpeak", 1);
+    fake::Change(frmOptions, "chkQuiet12", 1);
+    fake::Click(frmOptions, "cmdOK");
+    EXPECT_EQ(File(), "[Form]\r\nQuit=0\r\n; mine\r\n[Chime]\r\nQuiet=12,22-7\r\nBusy=0\r\n"
+                      "Volume=40\r\nSpeak=1\r\nQuarters=30\r\n[Other]\r\nx=y\r\n");
+}
+
+// A file that cannot be written (a folder in its place) is named with the reason, and the window
+// stays open with the choices; Play sounds this hour at the slider's volume; the list of quiet
+// hours reads back as written, whatever hours are chosen.
+TEST_F(SettingsWindowTest, AFailedWriteKeepsTheWindowPlayAndQuietHoursRoundTrip) {
+    std::filesystem::create_directory(Ini());
+    fake::SetClock(15, 20, 0);
+    Open();
+    fake::Change(frmOptions, "sldVolume", 25);
+    fake::Click(frmOptions, "cmdPlay");
+    ASSERT_EQ(fake::Sounds().size(), 1u);
+    EXPECT_EQ(fake::Sounds()[0].path, folder_.string() + "/03.WAV");
+    EXPECT_EQ(fake::Sounds()[0].volume, 25);
+    fake::Click(frmOptions, "cmdOK");
+    ASSERT_EQ(fake::MessageBoxes().size(), 1u);
+    EXPECT_NE(fake::MessageBoxes()[0].find(Ini() + "\n(" + std::strerror(EISDIR) + ")"),
+              std::string::npos)
+        << fake::MessageBoxes()[0];
+    EXPECT_TRUE(fake::IsVisible(frmOptions));
+    EXPECT_EQ(platform::ControlValue(frmOptions, "sldVolume"), 25);
+
+    EXPECT_EQ(QuietHoursText(QuietHours("0-6,12,22-23")), "0-6,12,22");
+    EXPECT_EQ(QuietHoursText(QuietHours("7-7")), "0-0");
+    EXPECT_EQ(QuietHoursText({}), "");
+    std::mt19937 random(23);
+    for (int i = 0; i < 20000; ++i) {
+        const std::bitset<24> quiet(random());
+        EXPECT_EQ(QuietHours(QuietHoursText(quiet)), quiet) << QuietHoursText(quiet);
+    }
+}
+
+TEST(CommandLine, SettingsIsAnOptionWithASlashOnWindowsOnly) {
+    EXPECT_TRUE(ReadCommandLine({"--settings"}).settings);
+    EXPECT_EQ(ReadCommandLine({"/settings"}).unknown, "/settings");
+    EXPECT_TRUE(ReadCommandLine({"/Settings"}, true).settings);
+    EXPECT_FALSE(ReadCommandLine({"/settingsx"}, true).settings);
 }

@@ -4,14 +4,18 @@
 // sets it up (font substitution, screen resolution, running-copy check).
 
 #include "forms/frmAbout.h"
+#include "forms/frmOptions.h"
 #include "forms/frmSetting.h"
 #include "platform/platform.h"
 #include "platform/qt/qt_backend.h"
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
+#include <QCheckBox>
 #include <QFontInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -40,6 +44,7 @@ class QtWindows : public testing::Test {
     void TearDown() override {
         platform::Unload(frmAbout);
         platform::Unload(frmSetting);
+        platform::Unload(frmOptions);
     }
 };
 
@@ -97,6 +102,44 @@ TEST_F(QtWindows, WindowsAreFixedInSizeAndTheAboutTextIsSetInAJapaneseGothicThat
     const QRect needed = label->fontMetrics().boundingRect(
         QRect(0, 0, label->width(), 10000), Qt::AlignHCenter | Qt::TextWordWrap, label->text());
     EXPECT_LE(needed.height(), label->height()) << "the last lines of the About text are cut off";
+}
+
+// Tab visits every control of the settings window in the order of the layout, each is named for
+// a screen reader and shows its whole text, and Escape, wherever the focus is, is Cancel.
+TEST_F(QtWindows, SettingsWindowTabsThroughNamedControlsThatFitTheirText) {
+    platform::Show(frmOptions);
+    QWidget* window = Window("frmOptions");
+    ASSERT_NE(window, nullptr);
+    QStringList order, expected;
+    for (int hour = 0; hour < 24; ++hour) {
+        expected << QStringLiteral("chkQuiet%1").arg(hour);
+    }
+    expected << QStringLiteral("chkBusy") << QStringLiteral("sldVolume")
+             << QStringLiteral("cmdPlay") << QStringLiteral("cboQuarters")
+             << QStringLiteral("cboSpeak") << QStringLiteral("cmdOK")
+             << QStringLiteral("cmdCancel");
+    QWidget* control = window->focusWidget();
+    ASSERT_NE(control, nullptr);
+    do {
+        if (control->parentWidget() == window && (control->focusPolicy() & Qt::TabFocus)) {
+            order << control->objectName();
+            EXPECT_FALSE(
+                QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name).isEmpty())
+                << control->objectName().toStdString();
+            // A check box's hint is its box and whole text (a button's has a minimum width).
+            if (qobject_cast<QCheckBox*>(control) != nullptr) {
+                EXPECT_LE(control->sizeHint().width(), control->width())
+                    << control->objectName().toStdString() << " cuts its text";
+            }
+        }
+        control = control->nextInFocusChain();
+    } while (control != window->focusWidget() && order.size() <= expected.size());
+    EXPECT_EQ(order, expected);
+    EXPECT_EQ(window->findChild<QWidget*>(QStringLiteral("chkQuiet7"))->accessibleName(),
+              QStringLiteral("Quiet at 7:00"));
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(window->findChild<QWidget*>(QStringLiteral("sldVolume")), &escape);
+    EXPECT_EQ(Window("frmOptions"), nullptr);
 }
 
 extern const platform::Form kHost;

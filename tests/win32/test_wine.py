@@ -173,6 +173,28 @@ class WineTest(unittest.TestCase):
         self.assertTrue(harness.wait_for(lambda: not titled("Velmorinについて"), 10),
                         "OK did not close the About window")
 
+    def test_settings_window_by_keyboard_writes_the_changed_keys_alone(self):
+        folder = self.session.program_folder()
+        ini = harness.settings_path(folder)
+        with open(ini, "wb") as f:
+            f.write(b"[Form]\r\nQuit=0\r\n; notes\r\n[Chime]\r\nVolume=loud\r\n[Other]\r\nKey=1\r\n")
+        opener = self.session.start(folder, arguments=["/settings"])
+        shown = harness.wait_for(lambda: titled("Velmorinの設定"), 20)
+        self.assertTrue(shown, "/settings showed no window")
+        self.assertEqual((shown[0]["width"], shown[0]["height"]), (560, 280))
+        time.sleep(1)
+        harness.save_window(DISPLAY, shown[0]["id"], "/tmp/settings-wine.png")
+        # A second request ends at once and leaves the one window.
+        self.assertEqual(self.session.start(folder, arguments=["--settings"]).wait(timeout=30), 0)
+        self.assertEqual(len(titled("Velmorinの設定")), 1)
+        # Space ticks 0 o'clock, where the focus starts; Tab past the other hours and Busy to the
+        # volume, unreadable and so at 100; Left ten times; Enter is OK.
+        for key in ["space"] + ["Tab"] * 25 + ["Left"] * 10 + ["Return"]:
+            harness.press_key(DISPLAY, shown[0]["id"], key)
+        self.assertEqual(opener.wait(timeout=20), 0, "OK did not close the window")
+        self.assertEqual(harness.read_text(ini), "[Form]\r\nQuit=0\r\n; notes\r\n[Chime]\r\n"
+                         "Volume=90\r\nQuiet=0\r\n[Other]\r\nKey=1\r\n")
+
     def test_without_a_display_it_says_so_and_exits(self):
         folder = self.session.program_folder()
         copy = self.session.start(folder, display=False, limit=30)
@@ -250,16 +272,19 @@ class Installer(unittest.TestCase):
         files_before, registry_before = self.user_files(), self.registry("HKCU")
         programs = os.path.join(self.home, "AppData", "Roaming", "Microsoft", "Windows",
                                 "Start Menu", "Programs")
-        menu, startup = (os.path.join(programs, "Velmorin.lnk"),
-                         os.path.join(programs, "StartUp", "Velmorin.lnk"))
+        menu, startup, settings = (os.path.join(programs, "Velmorin.lnk"),
+                                   os.path.join(programs, "StartUp", "Velmorin.lnk"),
+                                   os.path.join(programs, "Velmorin Settings.lnk"))
 
         self.assertEqual(self.session.wine("wine", setup, "/S"), 0)
         self.wait_for_copies(1)
         self.assertEqual(set(os.listdir(self.folder)),
                          winelib.SHIPPED | {"uninstall.exe", "Velmorin.ini"})
-        for link in (menu, startup):
+        for link in (menu, startup, settings):
             with open(link, "rb") as f:
                 self.assertIn(self.exe.encode(), f.read())
+        with open(settings, "rb") as f:
+            self.assertIn("/settings".encode("utf-16-le"), f.read())
         key = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Uninstall\Velmorin"
         values = dict(line.split("=", 1) for line in self.registry(key)[f"[{key}]"])
         exe = self.exe.replace("\\", "\\\\")
