@@ -2,6 +2,7 @@
 // toolkit, it only brings another process's window forward.
 
 #include "platform/posix/instance.h"
+#include "platform/posix/xcb_properties.h"
 
 #include <xcb/xcb.h>
 
@@ -12,25 +13,20 @@ namespace platform::posix {
 void ActivateWindow(std::uint32_t window) {
     int screen_number = 0;
     xcb_connection_t* connection = xcb_connect(nullptr, &screen_number);
-    xcb_screen_iterator_t screen = xcb_setup_roots_iterator(xcb_get_setup(connection));
-    for (int i = 0; i < screen_number && screen.rem > 0; ++i) {
-        xcb_screen_next(&screen);
-    }
-    if (xcb_connection_has_error(connection) == 0 && screen.rem > 0) {
-        const char name[] = "_NET_ACTIVE_WINDOW";
-        xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr);
+    const xcb_window_t root = xcb_connection_has_error(connection) == 0
+                                  ? ScreenRoot(connection, screen_number)
+                                  : xcb_window_t{XCB_WINDOW_NONE};
+    if (root != XCB_WINDOW_NONE) {
         // Asked as a pager asks (source 2), which window managers grant even to a window of
         // another program; and raised directly for a display without one.
         xcb_client_message_event_t message{};
         message.response_type = XCB_CLIENT_MESSAGE;
         message.format = 32;
         message.window = window;
-        message.type = atom != nullptr ? atom->atom : xcb_atom_t{XCB_ATOM_NONE};
+        message.type = InternAtom(connection, "_NET_ACTIVE_WINDOW", false);
         message.data.data32[0] = 2;
         message.data.data32[1] = XCB_CURRENT_TIME;
-        std::free(atom);
-        xcb_send_event(connection, 0, screen.data->root,
+        xcb_send_event(connection, 0, root,
                        XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                        reinterpret_cast<const char*>(&message));
         const std::uint32_t above = XCB_STACK_MODE_ABOVE;

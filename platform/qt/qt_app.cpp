@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <unistd.h>
 
 namespace platform {
@@ -99,14 +100,23 @@ void RunningMessages(QtMsgType type, const QMessageLogContext& context, const QS
     }
 }
 
-// What every window of the program needs once the application exists.
-void SetUpApplication() {
+// The application as every window of the program needs it, on the X display where there is one;
+// `body` runs inside it and gives the exit status. Windows are unloaded by the program, never
+// closed away with the last one: the host window stays loaded, hidden, for the life of the
+// process.
+int RunApplication(int argc, char** argv, const std::function<int()>& body) {
+    PreferTheXDisplay();
+    qt_messages = qInstallMessageHandler(StartupMessages);
+    QApplication app(argc, argv);
+    qInstallMessageHandler(RunningMessages);
+    QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(Title());
     // The About text asks for a Japanese proportional gothic; where it is not installed, the
     // IPA gothic that the setup installs stands in.
     QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"),
                                {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
     State().twips_per_pixel = 1440.0 / QGuiApplication::primaryScreen()->logicalDotsPerInch();
+    return body();
 }
 
 } // namespace
@@ -141,26 +151,21 @@ int Run(const Form& startup, int argc, char** argv) {
     if (!qt::HasDisplay()) {
         return 1;
     }
-    qt::PreferTheXDisplay();
-    qt::qt_messages = qInstallMessageHandler(qt::StartupMessages);
-    QApplication app(argc, argv);
-    qInstallMessageHandler(qt::RunningMessages);
-    // The host window stays loaded, hidden, for the life of the process.
-    QApplication::setQuitOnLastWindowClosed(false);
-    qt::SetUpApplication();
-    // The resident, which has no toolkit, has this program show its message boxes.
-    if (const char* text = std::getenv("VELMORIN_MESSAGE_BOX")) {
-        MessageBox(text);
-        return 0;
-    }
-    qt::State().another_copy_running = posix::RegisterAndFindOtherCopies();
-    qt::State().running = true;
-    core::LoadStartupForm(startup);
-    // A second copy shows its control window instead; and start-up may have ended this one.
-    if (!qt::State().another_copy_running) {
-        posix::SayRunningInTerminal();
-    }
-    return QApplication::exec();
+    return qt::RunApplication(argc, argv, [&startup] {
+        // The resident, which has no toolkit, has this program show its message boxes.
+        if (const char* text = std::getenv("VELMORIN_MESSAGE_BOX")) {
+            MessageBox(text);
+            return 0;
+        }
+        qt::State().another_copy_running = posix::RegisterAndFindOtherCopies();
+        qt::State().running = true;
+        core::LoadStartupForm(startup);
+        // A second copy shows its control window instead; and start-up may have ended this one.
+        if (!qt::State().another_copy_running) {
+            posix::SayRunningInTerminal();
+        }
+        return QApplication::exec();
+    });
 }
 
 int RunAlone(const Form& form, int argc, char** argv) {
@@ -175,22 +180,16 @@ int RunAlone(const Form& form, int argc, char** argv) {
         }
         return 0;
     }
-    qt::PreferTheXDisplay();
-    qt::qt_messages = qInstallMessageHandler(qt::StartupMessages);
-    QApplication app(argc, argv);
-    qInstallMessageHandler(qt::RunningMessages);
     // The process ends when the window is unloaded (core::LastWindowUnloaded).
-    QApplication::setQuitOnLastWindowClosed(false);
-    qt::SetUpApplication();
-    Show(form);
-    if (qt::FormWindow* window = qt::Find(form)) {
-        posix::PublishWindow(static_cast<std::uint32_t>(window->winId()));
-    }
-    return QApplication::exec();
+    return qt::RunApplication(argc, argv, [&form] {
+        Show(form);
+        if (qt::FormWindow* window = qt::Find(form)) {
+            posix::PublishWindow(static_cast<std::uint32_t>(window->winId()));
+        }
+        return QApplication::exec();
+    });
 }
 
-// A window shown just before is painted before this returns: the About tune that follows
-// holds the event thread.
 void DoEvents() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     qt::PaintShownWindows();

@@ -1,13 +1,11 @@
+#include "platform/posix/xcb_properties.h"
 #include "platform/qt/qt_backend.h"
 
 #include <QGuiApplication>
 #include <QThread>
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
 #include <vector>
-#include <xcb/xcb.h>
 
 namespace platform::qt {
 
@@ -18,32 +16,12 @@ namespace {
 constexpr auto kFrameAnswerWait = std::chrono::milliseconds(500);
 
 xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-        connection,
-        xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
-        nullptr);
-    const xcb_atom_t atom = reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-    std::free(reply);
-    return atom;
+    return posix::InternAtom(connection, name, false);
 }
 
 std::vector<std::uint32_t> Property(xcb_connection_t* connection, xcb_window_t window,
                                     xcb_atom_t property, xcb_atom_t type) {
-    std::vector<std::uint32_t> values;
-    xcb_get_property_reply_t* reply = xcb_get_property_reply(
-        connection, xcb_get_property(connection, 0, window, property, type, 0, 1024), nullptr);
-    if (reply != nullptr && reply->type == type && reply->format == 32) {
-        const auto* data = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
-        values.assign(data, data + xcb_get_property_value_length(reply) / 4);
-    }
-    std::free(reply);
-    return values;
-}
-
-// Desktops have one X screen; its root window is the one a window manager watches.
-xcb_window_t Root(xcb_connection_t* connection) {
-    const xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
-    return screens.rem > 0 ? screens.data->root : xcb_window_t{XCB_WINDOW_NONE};
+    return posix::WindowValues(connection, window, property, 1024, type);
 }
 
 } // namespace
@@ -62,7 +40,8 @@ QMargins FrameBeforeMapping(QWidget& window) {
         return {};
     }
     xcb_connection_t* connection = x11->connection();
-    const xcb_window_t root = Root(connection);
+    // Desktops have one X screen; its root window is the one a window manager watches.
+    const xcb_window_t root = posix::ScreenRoot(connection, 0);
     const xcb_atom_t request = Atom(connection, "_NET_REQUEST_FRAME_EXTENTS");
     const xcb_atom_t extents = Atom(connection, "_NET_FRAME_EXTENTS");
     const std::vector<std::uint32_t> supported =
