@@ -75,6 +75,8 @@ struct Output::Sound {
         return sound;
     }
 
+    bool Ended() const { return fed == length && SDL_AudioStreamAvailable(converter) == 0; }
+
     // Up to `wanted` bytes in the output's format; fewer once the sound has ended.
     int Take(Uint8* stream, int wanted) {
         while (SDL_AudioStreamAvailable(converter) < wanted && fed < length) {
@@ -144,6 +146,28 @@ std::chrono::milliseconds Output::Play(const std::optional<std::string>& wave, b
     return duration;
 }
 
+std::optional<std::chrono::milliseconds> Output::PlayAfter(const std::string& wave, int volume) {
+    std::unique_ptr<Sound> next = Sound::Load(wave, volume);
+    if (next == nullptr) {
+        return std::nullopt;
+    }
+    const std::chrono::milliseconds duration = next->duration;
+    if (device_ != 0) {
+        SDL_LockAudioDevice(device_);
+    }
+    // A sound that has ended is still in its slot until the next one: the audio thread gives
+    // its slot up only to a sound that waits.
+    if (sound_ != nullptr && !sound_->Ended()) {
+        next_.swap(next);
+    } else {
+        sound_.swap(next);
+    }
+    if (device_ != 0) {
+        SDL_UnlockAudioDevice(device_);
+    }
+    return duration;
+}
+
 void Output::Silence() {
     Replace(nullptr);
 }
@@ -153,13 +177,19 @@ void Output::Replace(std::unique_ptr<Sound> next) {
         SDL_LockAudioDevice(device_);
     }
     sound_.swap(next);
+    std::unique_ptr<Sound> waiting = std::move(next_);
     if (device_ != 0) {
         SDL_UnlockAudioDevice(device_);
     }
 }
 
 void Output::Fill(std::uint8_t* stream, int length) {
-    const int taken = sound_ != nullptr ? sound_->Take(stream, length) : 0;
+    int taken = sound_ != nullptr ? sound_->Take(stream, length) : 0;
+    if (taken < length && next_ != nullptr) {
+        // The next sound starts in the same buffer, at the sample after the last one.
+        sound_.swap(next_);
+        taken += sound_->Take(stream + taken, length - taken);
+    }
     std::memset(stream + taken, 0, static_cast<std::size_t>(length - taken));
 }
 
@@ -170,6 +200,7 @@ void Output::Close() {
     SDL_CloseAudioDevice(device_);
     device_ = 0;
     sound_.reset();
+    next_.reset();
     ReleaseAudio();
 }
 

@@ -24,6 +24,11 @@ class Output {
     // usable image, the default alert unless `no_default`. Returns the sound's length.
     std::chrono::milliseconds Play(const std::optional<std::string>& wave, bool no_default,
                                    int volume);
+    // Plays a WAV image the moment the sound that plays now ends, with no gap, or at once when
+    // none plays; a later Play or Silence drops it. Returns its length, nothing when the image
+    // is no sound.
+    std::optional<std::chrono::milliseconds> PlayAfter(const std::string& wave, int volume);
+    // Silences the sound and drops the one that waits.
     void Silence();
 
     // Called on SDL's audio thread.
@@ -33,11 +38,15 @@ class Output {
     struct Sound;
 
     void Close();
-    // Swaps in `next` under the device's lock; the sound it replaces is freed outside it.
+    // Swaps in `next` under the device's lock and drops the one that waits; the sounds it
+    // replaces are freed outside it.
     void Replace(std::unique_ptr<Sound> next);
 
     std::uint32_t device_ = 0;
     std::unique_ptr<Sound> sound_;
+    // The sound that follows sound_; once it has taken sound_'s place it holds the one that
+    // ended, so that the audio thread never frees one.
+    std::unique_ptr<Sound> next_;
     std::chrono::steady_clock::time_point next_attempt_{};
 };
 
