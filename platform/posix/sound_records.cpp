@@ -8,6 +8,9 @@ namespace {
 
 template <class... Ts> struct Overloaded : Ts... { using Ts::operator()...; };
 
+// Clang 14 deduces no aggregate's arguments without a guide.
+template <class... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
+
 bool VolumeInRange(int volume) {
     return volume >= 0 && volume <= 100;
 }
