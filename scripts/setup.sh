@@ -8,8 +8,9 @@ packages=(
     cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libsdl2-dev libfluidsynth-dev
     libxcb1-dev libgtest-dev
     # run: the General MIDI soundfont for the About tune and a Japanese font for its text; the
-    # commands that read the desktop's do-not-disturb
+    # commands that read the desktop's do-not-disturb; the speech synthesizer that says the hour
     timgm6mb-soundfont fonts-ipafont-gothic fontconfig dbus-bin libglib2.0-bin
+    espeak-ng espeak-ng-data
 )
 for flag in "$@"; do
     case "$flag" in
