@@ -159,6 +159,9 @@ struct Player {
         if (!output.Ready()) {
             if (pending && Clock::now() - pending->asked > kPlayLate) {
                 pending.reset();
+            }
+            // Words whose chime was never heard are not said either.
+            if (!pending) {
                 speech.reset();
             }
             return;
