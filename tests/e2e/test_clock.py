@@ -3,7 +3,7 @@
 # by libfaketime during the run (as root with the kernel's notice of each step), and stopped and
 # continued across a full hour; and the hours a busy desktop silences, and the volume asked in
 # the settings file. Ticks are seen from outside: every tick opens the settings file to poll the
-# quit request.
+# quit request (and, in the seconds before a quarter, once more to read Quarters).
 
 import math
 import os
@@ -37,8 +37,10 @@ class ClockStepTest(harness.SessionTest):
         # grid of the clock as it is now; after the kernel's clock-set notice, the first one too.
         time.sleep(max(0, since + 3 * TICK + SLACK - time.time()))
         for watch in watches:
-            ticks = [at for kind, name, at, _ in watch.drain()
+            opens = [at for kind, name, at, _ in watch.drain()
                      if kind == "open" and name == "Velmorin.ini" and at > since]
+            # Before a quarter a tick opens the file twice: the quit request, then Quarters.
+            ticks = [at for i, at in enumerate(opens) if i == 0 or at - opens[i - 1] > 0.1]
             self.assertGreaterEqual(len(ticks), 3, f"{what}: ticks stopped")
             self.assertLess(ticks[0] - since, TICK + SLACK, f"{what}: first tick late")
             gaps = [b - a for a, b in zip(ticks, ticks[1:])]
