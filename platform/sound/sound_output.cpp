@@ -155,8 +155,8 @@ std::optional<std::chrono::milliseconds> Output::PlayAfter(const std::string& wa
     if (device_ != 0) {
         SDL_LockAudioDevice(device_);
     }
-    // A sound that has ended is still in its slot until the next one: the audio thread gives
-    // its slot up only to a sound that waits.
+    std::unique_ptr<Sound> ended = std::move(ended_);
+    // A sound that has ended keeps its slot until another takes it.
     if (sound_ != nullptr && !sound_->Ended()) {
         next_.swap(next);
     } else {
@@ -178,6 +178,7 @@ void Output::Replace(std::unique_ptr<Sound> next) {
     }
     sound_.swap(next);
     std::unique_ptr<Sound> waiting = std::move(next_);
+    std::unique_ptr<Sound> ended = std::move(ended_);
     if (device_ != 0) {
         SDL_UnlockAudioDevice(device_);
     }
@@ -186,8 +187,10 @@ void Output::Replace(std::unique_ptr<Sound> next) {
 void Output::Fill(std::uint8_t* stream, int length) {
     int taken = sound_ != nullptr ? sound_->Take(stream, length) : 0;
     if (taken < length && next_ != nullptr) {
-        // The next sound starts in the same buffer, at the sample after the last one.
-        sound_.swap(next_);
+        // The next sound starts in the same buffer, at the sample after the last one. The one
+        // that ended is freed outside the audio thread.
+        ended_ = std::move(sound_);
+        sound_ = std::move(next_);
         taken += sound_->Take(stream + taken, length - taken);
     }
     std::memset(stream + taken, 0, static_cast<std::size_t>(length - taken));
@@ -201,6 +204,7 @@ void Output::Close() {
     device_ = 0;
     sound_.reset();
     next_.reset();
+    ended_.reset();
     ReleaseAudio();
 }
 

@@ -39,14 +39,15 @@ class Output {
 
     void Close();
     // Swaps in `next` under the device's lock and drops the one that waits; the sounds it
-    // replaces are freed outside it.
+    // replaces are freed outside the lock.
     void Replace(std::unique_ptr<Sound> next);
 
     std::uint32_t device_ = 0;
     std::unique_ptr<Sound> sound_;
-    // The sound that follows sound_; once it has taken sound_'s place it holds the one that
-    // ended, so that the audio thread never frees one.
+    // The sound that follows sound_, and the one it replaced once that ended: the audio thread
+    // moves sounds between the slots but never frees one.
     std::unique_ptr<Sound> next_;
+    std::unique_ptr<Sound> ended_;
     std::chrono::steady_clock::time_point next_attempt_{};
 };
 

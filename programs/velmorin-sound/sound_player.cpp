@@ -43,9 +43,11 @@ constexpr std::size_t kMaxFileBytes = 64 * 1024 * 1024;
 // The hour said in a few words is a few seconds of speech; a synthesizer that writes more than
 // this has gone wrong.
 constexpr std::size_t kMaxSpeechBytes = 8 * 1024 * 1024;
+// Rendering a few words takes a fraction of a second; a chime is several seconds long.
+constexpr milliseconds kRenderTime{4000};
 
 // The speech synthesizer writes its WAV to a pipe, where it cannot go back to fill in the
-// lengths: they say "as much as there is", which SDL does not read. The real ones are set here.
+// lengths: they hold a placeholder far beyond the image's end. The real ones are set here.
 void SetWaveLengths(std::string& wave) {
     constexpr std::size_t kHeader = 44;
     if (wave.size() < kHeader || wave.compare(0, 4, "RIFF") != 0 ||
@@ -77,12 +79,26 @@ std::optional<std::string> RenderSpeech(const platform::posix::SoundSpeak& speak
     std::string wave;
     char buffer[65536];
     ssize_t got = 0;
-    while (pid > 0 && (got = ::read(ends[0], buffer, sizeof buffer)) != 0) {
-        if (got < 0 && errno == EINTR) {
+    const Clock::time_point deadline = Clock::now() + kRenderTime;
+    while (pid > 0) {
+        // A synthesizer that hangs must not keep the helper, and the chime's output, alive.
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+        pollfd output{ends[0], POLLIN, 0};
+        if (left <= 0 || (::poll(&output, 1, static_cast<int>(left)) < 0 && errno != EINTR)) {
+            ::kill(pid, SIGKILL);
+            wave.clear();
+            break;
+        }
+        got = ::read(ends[0], buffer, sizeof buffer);
+        if (got == 0) {
+            break;
+        }
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
             continue;
         }
         if (got < 0 || wave.size() > kMaxSpeechBytes) {
             ::kill(pid, SIGKILL);
+            wave.clear();
             break;
         }
         wave.append(buffer, static_cast<std::size_t>(got));
@@ -90,7 +106,7 @@ std::optional<std::string> RenderSpeech(const platform::posix::SoundSpeak& speak
     ::close(ends[0]);
     int status = 0;
     if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0 || wave.size() > kMaxSpeechBytes) {
+        WEXITSTATUS(status) != 0 || wave.empty()) {
         return std::nullopt;
     }
     SetWaveLengths(wave);
