@@ -30,8 +30,11 @@ std::string HelpText() {
            platform::ProgramFolder() +
            ":\n"
            "  Velmorin.ini      the quit request ([Form] Quit=1 ends the copies started\n"
-           "                    from this folder) and the [Chime] keys Quiet, Busy, Volume\n"
+           "                    from this folder) and the [Chime] keys Quiet, Busy,\n"
+           "                    Volume, Quarters, Speak\n"
            "  00.WAV to 11.WAV  the hour sounds\n"
+           "  QUARTER1.WAV to QUARTER3.WAV\n"
+           "                    the quarter sounds (Quarters=1 or 30)\n"
            "  ABOUT.MID         the About tune";
 }
 

@@ -180,6 +180,18 @@ std::string LastErrorText();
 // sound's own level: 0 to 100 (clamped), linear in the samples, 100 until it is set. The
 // system's volume and the MCI sequencer keep theirs.
 void SetWaveVolume(int percent);
+// The minutes past the hour, besides the hour itself, at which the logic chimes too (15, 30, 45
+// for quarters), so that the sound is made ready a few seconds before each as before the hour.
+// None until set; the tick loop (platform/core) keeps them.
+void SetQuarterMinutes(const std::vector<int>& minutes);
+// Speaks the words once, in "ja" or "en", at the level SetWaveVolume set, starting the moment the
+// sound started last has ended (at once when none plays). They are rendered now, while that
+// sound plays. Where no voice can say them: silence, and at most one line on standard error a
+// run; the sounds are not touched.
+void SpeakAfterSound(std::string_view words, std::string_view language);
+// True when the user's language is Japanese: the first of LC_ALL, LC_MESSAGES and LANG that is
+// set on Linux, the user's display language on Windows.
+bool UserLanguageIsJapanese();
 // True when the desktop says the user is not to be disturbed: a full-screen program, a
 // presentation, do-not-disturb. Anything that cannot be read counts as not busy. It may take a
 // few hundred milliseconds, so the program asks only at the hour.

@@ -103,8 +103,8 @@ install() {
     fi
     make_folder "$folder"
     for file in "$source"/velmorin "$source"/velmorin-ui "$source"/velmorin-sound \
-        "$source"/velmorin-tune.so "$source"/[0-9][0-9].WAV "$source"/ABOUT.MID \
-        "$source"/velmorin.png; do
+        "$source"/velmorin-tune.so "$source"/[0-9][0-9].WAV "$source"/QUARTER[1-3].WAV \
+        "$source"/ABOUT.MID "$source"/velmorin.png; do
         name=${file##*/}
         target=$folder/$name
         # A WAV the user replaced since the last install stays; it is still listed, so

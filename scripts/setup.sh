@@ -9,8 +9,10 @@ packages=(
     libxcb1-dev libgtest-dev
     # run: the General MIDI soundfont for the About tune and a Japanese font for its text; the
     # commands that read the desktop's do-not-disturb; Qt's Wayland platform, as a Wayland
-    # desktop has it (the window program still runs through XWayland there)
+    # desktop has it (the window program still runs through XWayland there); the speech
+    # synthesizer that says the hour
     timgm6mb-soundfont fonts-ipafont-gothic fontconfig dbus-bin libglib2.0-bin qt6-wayland
+    espeak-ng espeak-ng-data
 )
 for flag in "$@"; do
     case "$flag" in

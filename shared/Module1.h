@@ -10,11 +10,14 @@
 
 namespace Module1 {
 
-// The decision for the hour that chimed last: its hour, and the volume it plays at, or nothing
-// when it is skipped.
+// The decision for the hour or quarter that chimed last: its hour and minute, the volume it
+// plays at, or nothing when it is skipped, and the language its hour is spoken in ("ja", "en"),
+// empty when it is not spoken.
 struct HourChime {
     int hour = -1;
+    int minute = -1;
     std::optional<int> volume;
+    std::string speak;
 };
 
 // Everything the logic keeps for the life of the process, in one place.

@@ -16,3 +16,7 @@ std::string HourSoundPath(int hour) {
                          '\0'};
     return ProgramFile(std::string(name) + ".WAV");
 }
+
+std::string QuarterSoundPath(int minute) {
+    return ProgramFile("QUARTER" + std::to_string(minute / 15) + ".WAV");
+}

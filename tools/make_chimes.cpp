@@ -1,5 +1,8 @@
 // Makes the hour sounds 00.WAV to 11.WAV: a short phrase on four small bells, then one strike
 // of a lower, heavier bell for every hour of the 12-hour dial (00.WAV strikes twelve times).
+// Also the quarter sounds QUARTER1.WAV to QUARTER3.WAV: the Westminster quarters (a public domain
+// tune) on small bells of the same kind, one, two and three changes of four notes, growing
+// through the hour as a tower clock's do.
 // Usage: make_chimes <program_dir>
 //
 // The bells are additive: every bell sounds the partials of a tuned church bell (hum, prime,
@@ -75,6 +78,21 @@ constexpr std::array kPhrase{880.00, 739.99, 783.99, 587.33};
 constexpr double kPhraseGain = 0.55;
 constexpr double kHourNominal = 293.66;
 
+// The Westminster quarters' four bells, highest first, in the hour bell's key (F#5, E5, D5, A4),
+// and its five changes as bell numbers; a quarter plays changes 1; 2 3; 4 5 1.
+constexpr std::array kQuarterBells{739.99, 659.26, 587.33, 440.00};
+constexpr std::array<std::array<int, 4>, 5> kChanges{{
+    {1, 2, 3, 4},
+    {3, 1, 2, 4},
+    {3, 2, 1, 3},
+    {1, 3, 2, 4},
+    {4, 2, 1, 3},
+}};
+constexpr std::array<std::array<int, 3>, 3> kQuarterChanges{{{1, 0, 0}, {2, 3, 0}, {4, 5, 1}}};
+// A note every 0.45 s and a rest of one note after each change; the last rings out.
+constexpr double kQuarterStep = 0.45;
+constexpr double kQuarterTail = 2.5;
+
 // Detuning of the two tones of a partial, as a fraction of its frequency.
 constexpr double kWarble = 0.0012;
 
@@ -147,25 +165,8 @@ void MixAt(std::vector<double>& mix, const std::vector<double>& sound, double at
     }
 }
 
-std::vector<double> MakeHour(int strikes, const std::vector<std::vector<double>>& phrase,
-                             const std::vector<double>& hour_bell) {
-    // Twelve strikes at the natural pace would not fit before the restart, so long hours strike
-    // a little faster; the pace stays even within an hour so the strikes can be counted.
-    double gap = kStrikeGap;
-    if (strikes > 1) {
-        gap = std::min(kStrikeGap, (kMaxLength - kMinTail - kFirstStrike) / (strikes - 1));
-    }
-    const double last = kFirstStrike + gap * (strikes - 1);
-    const double length = last + std::clamp(kMaxLength - last, kMinTail, kMaxTail);
-
-    std::vector<double> mix(static_cast<std::size_t>(length * kRate), 0.0);
-    for (std::size_t n = 0; n < phrase.size(); ++n) {
-        MixAt(mix, phrase[n], kPhraseStep * static_cast<double>(n), kPhraseGain);
-    }
-    for (int s = 0; s < strikes; ++s) {
-        MixAt(mix, hour_bell, kFirstStrike + gap * s, 1.0);
-    }
-
+// Takes out the hums' DC, fades the end and normalises the peak.
+void Finish(std::vector<double>& mix) {
     // The hums start in phase and decay slowly, which leaves a little DC; a gentle high-pass
     // at 10 Hz takes it out without touching anything a speaker can play.
     const double pole = 1.0 - 2.0 * std::numbers::pi * 10.0 / kRate;
@@ -188,6 +189,47 @@ std::vector<double> MakeHour(int strikes, const std::vector<std::vector<double>>
     for (double& v : mix) {
         v *= kPeak / peak;
     }
+}
+
+std::vector<double> MakeHour(int strikes, const std::vector<std::vector<double>>& phrase,
+                             const std::vector<double>& hour_bell) {
+    // Twelve strikes at the natural pace would not fit before the restart, so long hours strike
+    // a little faster; the pace stays even within an hour so the strikes can be counted.
+    double gap = kStrikeGap;
+    if (strikes > 1) {
+        gap = std::min(kStrikeGap, (kMaxLength - kMinTail - kFirstStrike) / (strikes - 1));
+    }
+    const double last = kFirstStrike + gap * (strikes - 1);
+    const double length = last + std::clamp(kMaxLength - last, kMinTail, kMaxTail);
+
+    std::vector<double> mix(static_cast<std::size_t>(length * kRate), 0.0);
+    for (std::size_t n = 0; n < phrase.size(); ++n) {
+        MixAt(mix, phrase[n], kPhraseStep * static_cast<double>(n), kPhraseGain);
+    }
+    for (int s = 0; s < strikes; ++s) {
+        MixAt(mix, hour_bell, kFirstStrike + gap * s, 1.0);
+    }
+
+    Finish(mix);
+    return mix;
+}
+
+std::vector<double> MakeQuarter(int quarter, const std::vector<std::vector<double>>& bells) {
+    const auto& changes = kQuarterChanges[static_cast<std::size_t>(quarter - 1)];
+    const double length = kQuarterStep * (5 * quarter - 2) + kQuarterTail;
+    std::vector<double> mix(static_cast<std::size_t>(length * kRate), 0.0);
+    double at = 0.0;
+    for (int change : changes) {
+        if (change == 0) {
+            break;
+        }
+        for (int bell : kChanges[static_cast<std::size_t>(change - 1)]) {
+            MixAt(mix, bells[static_cast<std::size_t>(bell - 1)], at, 1.0);
+            at += kQuarterStep;
+        }
+        at += kQuarterStep;
+    }
+    Finish(mix);
     return mix;
 }
 
@@ -222,13 +264,25 @@ int main(int argc, char** argv) {
     }
     const std::vector<double> hour_bell = RenderBell(kHourNominal, kHourPartials, kMaxLength);
 
-    for (int hour = 0; hour < 12; ++hour) {
-        char name[8];
-        std::snprintf(name, sizeof name, "%02d.WAV", hour);
-        const std::vector<double> sound = MakeHour(hour == 0 ? 12 : hour, phrase, hour_bell);
-        // Each sound must be over before it is started again at hh:00:08, and be heard at once.
+    std::vector<std::vector<double>> quarter_bells;
+    for (double nominal : kQuarterBells) {
+        quarter_bells.push_back(RenderBell(nominal, kChimePartials, kMaxLength));
+    }
+
+    for (int n = 0; n < 15; ++n) {
+        char name[16];
+        std::vector<double> sound;
+        if (n < 12) {
+            std::snprintf(name, sizeof name, "%02d.WAV", n);
+            sound = MakeHour(n == 0 ? 12 : n, phrase, hour_bell);
+        } else {
+            std::snprintf(name, sizeof name, "QUARTER%d.WAV", n - 11);
+            sound = MakeQuarter(n - 11, quarter_bells);
+        }
+        // Each hour's sound must be over before it is started again at hh:00:08, and every
+        // sound must be heard at once.
         const auto first_tenth = std::min<std::size_t>(sound.size(), kRate / 10);
-        if (sound.size() > static_cast<std::size_t>(kMaxLength * kRate) ||
+        if ((n < 12 && sound.size() > static_cast<std::size_t>(kMaxLength * kRate)) ||
             *std::max_element(sound.begin(), sound.begin() + first_tenth) < 0.1) {
             std::fprintf(stderr, "make_chimes: %s is too long or starts too softly\n", name);
             return 1;

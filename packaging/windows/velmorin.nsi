@@ -77,6 +77,9 @@ VIAddVersionKey /LANG=${LANG_JAPANESE} "LegalCopyright" "© 2025-2026 Velmorin"
     !insertmacro ${_m} 09.WAV
     !insertmacro ${_m} 10.WAV
     !insertmacro ${_m} 11.WAV
+    !insertmacro ${_m} QUARTER1.WAV
+    !insertmacro ${_m} QUARTER2.WAV
+    !insertmacro ${_m} QUARTER3.WAV
     !insertmacro ${_m} ABOUT.MID
 !macroend
 !macro InstallFile _f

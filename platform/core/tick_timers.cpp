@@ -12,7 +12,7 @@ namespace {
 
 // The sound helper takes a few seconds to start and open its output.
 constexpr int kSoundLeadSeconds = 8;
-// The hour's second chime comes at hh:00:08.
+// The hour's second chime comes at hh:00:08; a quarter's only one at second 0.
 constexpr int kLastChimeSecond = 8;
 
 struct Timer {
@@ -44,10 +44,21 @@ std::int64_t WallClockMs() {
     return us / 1000 - (us % 1000 < 0 ? 1 : 0);
 }
 
-// From a few seconds before a full hour through its second chime.
+// The quarters the logic chimes at besides the hour.
+std::vector<int>& QuarterMinutes() {
+    static auto* minutes = new std::vector<int>();
+    return *minutes;
+}
+
+// From a few seconds before a full hour through its second chime, and from a few seconds before
+// a quarter the logic chimes at through its chime.
 bool SoundWantedSoon(const TimeOfDay& now) {
-    const bool before = now.minute == 59 && now.second >= 60 - kSoundLeadSeconds;
-    const bool during = now.minute == 0 && now.second <= kLastChimeSecond;
+    const auto chimes_at = [](int minute) {
+        return minute == 0 || std::ranges::find(QuarterMinutes(), minute) != QuarterMinutes().end();
+    };
+    const bool before = now.second >= 60 - kSoundLeadSeconds && chimes_at((now.minute + 1) % 60);
+    const bool during =
+        now.second <= (now.minute == 0 ? kLastChimeSecond : 0) && chimes_at(now.minute);
     return before || during;
 }
 
@@ -56,6 +67,14 @@ bool SoundWantedSoon(const TimeOfDay& now) {
 bool ChimesAreNear(const TimeOfDay& now) {
     return SoundWantedSoon(now) || (now.minute == 0 && now.second <= kLastChimeSecond + 1);
 }
+
+} // namespace platform::core
+
+void platform::SetQuarterMinutes(const std::vector<int>& minutes) {
+    core::QuarterMinutes() = minutes;
+}
+
+namespace platform::core {
 
 void StartTimers(const Form& form) {
     const std::int64_t now = WallClockMs();

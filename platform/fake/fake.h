@@ -26,6 +26,14 @@ struct Sound {
     int volume = 100; // the wave volume when it was started, in percent
 };
 
+// Words handed to SpeakAfterSound.
+struct Speech {
+    platform::TimeOfDay at;
+    std::string words;
+    std::string language;
+    int volume = 100;
+};
+
 struct Placement {
     float left = 0;
     float top = 0;
@@ -48,6 +56,8 @@ void SetScreen(float width, float height);
 // What platform::UserIsBusy() answers from now on; every question is counted.
 void SetUserBusy(bool busy);
 int BusyQuestions();
+// What platform::UserLanguageIsJapanese() answers from now on.
+void SetUserJapanese(bool japanese);
 // Makes every reading of the clock move it on, as real time moves on during a tick.
 void AdvanceClockOnRead(int milliseconds);
 // Lets simulated time pass with the event thread free: every tick due on the grid runs.
@@ -65,6 +75,7 @@ int ExitStatus();
 // What platform::Tell told the user, in order.
 const std::vector<std::string>& Told();
 const std::vector<Sound>& Sounds();
+const std::vector<Speech>& Speeches();
 const std::vector<std::string>& MessageBoxes();
 bool IsVisible(const platform::Form& form);
 std::string ControlText(const platform::Form& form, std::string_view control);

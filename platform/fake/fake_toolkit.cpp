@@ -38,9 +38,11 @@ struct Fake {
     int exit_status = 0;
     bool user_busy = false;
     int busy_questions = 0;
+    bool user_japanese = false;
     int wave_volume = 100;
     int event_passes = 0;
     std::vector<Sound> sounds;
+    std::vector<Speech> speeches;
     std::vector<std::string> message_boxes;
     std::vector<std::string> told;
     std::vector<int> sound_preparations;
@@ -76,6 +78,7 @@ void Reset(const std::string& program_folder, bool another_copy_running,
         platform::Unload(window->form);
     }
     State() = Fake{};
+    platform::SetQuarterMinutes({});
     State().program_folder = program_folder;
     State().another_copy_running = another_copy_running;
     State().continues_earlier_copy = continues_earlier_copy;
@@ -93,6 +96,10 @@ void Start(const platform::Form& startup) {
 void SetClock(int hour, int minute, int second, int millisecond) {
     State().clock_ms = ((hour * 60 + minute) * 60 + second) * 1000 + millisecond;
     platform::core::RealignTimers();
+}
+
+void SetUserJapanese(bool japanese) {
+    State().user_japanese = japanese;
 }
 
 void SetScreen(float width, float height) {
@@ -156,6 +163,9 @@ const std::vector<std::string>& Told() {
 }
 const std::vector<Sound>& Sounds() {
     return State().sounds;
+}
+const std::vector<Speech>& Speeches() {
+    return State().speeches;
 }
 const std::vector<std::string>& MessageBoxes() {
     return State().message_boxes;
@@ -325,6 +335,18 @@ void SetWaveVolume(int percent) {
 
 std::string_view BusyMeaning() {
     return "the fake desktop says so";
+}
+
+void SpeakAfterSound(std::string_view words, std::string_view language) {
+    const int ms = static_cast<int>(fake::State().clock_ms % fake::kDayMs);
+    fake::State().speeches.push_back({{ms / 3600000, ms / 60000 % 60, ms / 1000 % 60},
+                                      std::string(words),
+                                      std::string(language),
+                                      fake::State().wave_volume});
+}
+
+bool UserLanguageIsJapanese() {
+    return fake::State().user_japanese;
 }
 
 bool UserIsBusy() {

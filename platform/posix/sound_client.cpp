@@ -1,6 +1,7 @@
 #include "platform/posix/sound_client.h"
 
 #include "platform/core/tick_timers.h"
+#include "platform/posix/sound_records.h"
 #include "platform/posix/spawn.h"
 
 #include <fcntl.h>
@@ -10,6 +11,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <string_view>
 
 namespace platform::posix {
@@ -17,6 +21,8 @@ namespace platform::posix {
 namespace {
 
 constexpr const char* kHelperName = "velmorin-sound";
+// The helper renders speech with this program, looked for in PATH.
+constexpr std::string_view kSpeechProgram = "espeak-ng";
 // Flags PlaySoundA accepts beyond SND_ASYNC, SND_NODEFAULT and SND_FILENAME: none. Memory
 // images, aliases, resources, looping and SND_NOSTOP are not offered.
 constexpr std::uint32_t kKnownFlags = SND_ASYNC | SND_NODEFAULT | SND_FILENAME;
@@ -25,6 +31,8 @@ struct Helper {
     pid_t pid = -1;
     int socket = -1; // our end of the helper's standard input
     int volume_percent = 100;
+    // Whether the speech program was looked for, and found; it is looked for once a run.
+    std::optional<bool> speech_found;
 };
 
 Helper& State() {
@@ -37,6 +45,22 @@ void Forget(Helper& helper) {
         ::close(helper.socket);
     }
     helper.socket = -1;
+}
+
+bool FoundInPath(std::string_view program) {
+    const char* path = std::getenv("PATH");
+    std::string_view folders = path != nullptr ? path : "";
+    while (!folders.empty()) {
+        const std::size_t colon = folders.find(':');
+        const std::string_view folder = folders.substr(0, colon);
+        const std::string file =
+            std::string(folder.empty() ? "." : folder) + "/" + std::string(program);
+        if (::access(file.c_str(), X_OK) == 0) {
+            return true;
+        }
+        folders = colon == std::string_view::npos ? "" : folders.substr(colon + 1);
+    }
+    return false;
 }
 
 // The helper reads its requests from a socket rather than a pipe: a write to a helper that has
@@ -60,15 +84,18 @@ bool Start(Helper& helper) {
     return true;
 }
 
-// A request is one record ended by a code-0 byte, so a path may hold any other character.
-bool Send(std::string_view record) {
+// The request as sound_records.h encodes it.
+bool Send(const SoundRecord& record) {
     Helper& helper = State();
     ReapSoundHelper();
+    const std::string bytes = EncodeSoundRecord(record);
+    if (bytes.empty()) {
+        return false;
+    }
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (helper.socket < 0 && !Start(helper)) {
             return false;
         }
-        const std::string bytes = std::string(record) + '\0';
         const ssize_t sent =
             ::send(helper.socket, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent == static_cast<ssize_t>(bytes.size())) {
@@ -87,15 +114,13 @@ bool RequestSound(const char* sound, std::uint32_t flags) {
     if (sound == nullptr) {
         // As on Windows, a null name stops the sound that is playing, whatever the flags; with
         // no helper running there is nothing to stop.
-        return State().socket < 0 || Send("stop");
+        return State().socket < 0 || Send(SoundStop{});
     }
     // A synchronous call would block the event thread for the length of the sound.
     if ((flags & ~kKnownFlags) != 0 || (flags & SND_ASYNC) == 0) {
         return false;
     }
-    const char* no_default = (flags & SND_NODEFAULT) != 0 ? "1" : "0";
-    Send(std::string("play ") + no_default + " " + std::to_string(State().volume_percent) + " " +
-         sound);
+    Send(SoundPlay{(flags & SND_NODEFAULT) != 0, State().volume_percent, sound});
     // As PlaySoundA does for an asynchronous sound, success means the request was taken; a
     // sound that cannot be heard (no output, a broken file) is the helper's matter.
     return true;
@@ -107,7 +132,35 @@ namespace platform {
 
 // The helper is started, if it is not running, and opens the output.
 void core::PrepareSound() {
-    posix::Send("ready");
+    posix::Send(posix::SoundReady{});
+}
+
+// The helper renders and plays the words; the copy maps nothing for them. It only looks for the
+// speech program first, so that a machine without one is told once rather than never.
+void SpeakAfterSound(std::string_view words, std::string_view language) {
+    posix::Helper& helper = posix::State();
+    if (!helper.speech_found) {
+        helper.speech_found = posix::FoundInPath(posix::kSpeechProgram);
+        if (!*helper.speech_found) {
+            std::fprintf(stderr, "velmorin: %s is not installed; the hour is not spoken.\n",
+                         std::string(posix::kSpeechProgram).c_str());
+        }
+    }
+    if (*helper.speech_found) {
+        posix::Send(
+            posix::SoundSpeak{helper.volume_percent, std::string(language), std::string(words)});
+    }
+}
+
+// The first of LC_ALL, LC_MESSAGES and LANG that is set decides, as it does for messages.
+bool UserLanguageIsJapanese() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') {
+            return std::string_view(value).starts_with("ja");
+        }
+    }
+    return false;
 }
 
 void SetWaveVolume(int percent) {

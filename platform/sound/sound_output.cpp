@@ -87,6 +87,8 @@ struct Output::Sound {
         return sound;
     }
 
+    bool Ended() const { return fed == length && SDL_AudioStreamAvailable(converter) == 0; }
+
     // Up to `wanted` bytes in the output's format; fewer once the sound has ended.
     int Take(Uint8* stream, int wanted) {
         while (SDL_AudioStreamAvailable(converter) < wanted && fed < length) {
@@ -170,6 +172,28 @@ std::chrono::milliseconds Output::Play(const std::optional<std::string>& wave, b
     return duration;
 }
 
+std::optional<std::chrono::milliseconds> Output::PlayAfter(const std::string& wave, int volume) {
+    std::unique_ptr<Sound> next = Sound::Load(wave, volume);
+    if (next == nullptr) {
+        return std::nullopt;
+    }
+    const std::chrono::milliseconds duration = next->duration;
+    if (device_ != 0) {
+        SDL_LockAudioDevice(device_);
+    }
+    std::unique_ptr<Sound> ended = std::move(ended_);
+    // A sound that has ended keeps its slot until another takes it.
+    if (sound_ != nullptr && !sound_->Ended()) {
+        next_.swap(next);
+    } else {
+        sound_.swap(next);
+    }
+    if (device_ != 0) {
+        SDL_UnlockAudioDevice(device_);
+    }
+    return duration;
+}
+
 void Output::Silence() {
     Replace(nullptr);
 }
@@ -179,6 +203,8 @@ void Output::Replace(std::unique_ptr<Sound> next) {
         SDL_LockAudioDevice(device_);
     }
     sound_.swap(next);
+    std::unique_ptr<Sound> waiting = std::move(next_);
+    std::unique_ptr<Sound> ended = std::move(ended_);
     if (device_ != 0) {
         SDL_UnlockAudioDevice(device_);
     }
@@ -186,7 +212,14 @@ void Output::Replace(std::unique_ptr<Sound> next) {
 
 void Output::Fill(std::uint8_t* stream, int length) {
     last_fill_ = std::chrono::steady_clock::now().time_since_epoch().count();
-    const int taken = sound_ != nullptr ? sound_->Take(stream, length) : 0;
+    int taken = sound_ != nullptr ? sound_->Take(stream, length) : 0;
+    if (taken < length && next_ != nullptr) {
+        // The next sound starts in the same buffer, at the sample after the last one. The one
+        // that ended is freed outside the audio thread.
+        ended_ = std::move(sound_);
+        sound_ = std::move(next_);
+        taken += sound_->Take(stream + taken, length - taken);
+    }
     std::memset(stream + taken, 0, static_cast<std::size_t>(length - taken));
 }
 
@@ -197,6 +230,8 @@ void Output::Close() {
     SDL_CloseAudioDevice(device_);
     device_ = 0;
     sound_.reset();
+    next_.reset();
+    ended_.reset();
     ReleaseAudio();
 }
 

@@ -26,6 +26,11 @@ class Output {
     // usable image, the default alert unless `no_default`. Returns the sound's length.
     std::chrono::milliseconds Play(const std::optional<std::string>& wave, bool no_default,
                                    int volume);
+    // Plays a WAV image the moment the sound that plays now ends, with no gap, or at once when
+    // none plays; a later Play or Silence drops it. Returns its length, nothing when the image
+    // is no sound.
+    std::optional<std::chrono::milliseconds> PlayAfter(const std::string& wave, int volume);
+    // Silences the sound and drops the one that waits.
     void Silence();
 
     // Called on SDL's audio thread.
@@ -38,11 +43,16 @@ class Output {
     void Close();
     // The device says it plays, but the server has stopped asking for buffers.
     bool Stalled() const;
-    // Swaps in `next` under the device's lock; the sound it replaces is freed outside it.
+    // Swaps in `next` under the device's lock and drops the one that waits; the sounds it
+    // replaces are freed outside the lock.
     void Replace(std::unique_ptr<Sound> next);
 
     std::uint32_t device_ = 0;
     std::unique_ptr<Sound> sound_;
+    // The sound that follows sound_, and the one it replaced once that ended: the audio thread
+    // moves sounds between the slots but never frees one.
+    std::unique_ptr<Sound> next_;
+    std::unique_ptr<Sound> ended_;
     std::chrono::steady_clock::time_point next_attempt_{};
     // When the server last asked for a buffer (or the output opened), on the steady clock.
     std::atomic<std::chrono::steady_clock::rep> last_fill_{0};

@@ -241,6 +241,11 @@ void Tell(std::string_view text, Notice notice) {
                     (notice == Notice::Answer ? MB_ICONINFORMATION : MB_ICONERROR));
 }
 
+// PlaySoundW opens the output itself, at once: there is nothing to start before a chime. It
+// lives here, beside the other primitives of the tick loop, so that every program that links the
+// loop links it too.
+void core::PrepareSound() {}
+
 std::int64_t core::WallClockUs() {
     // FILETIME counts 100 ns from 1601; the grid counts from the Unix epoch, as on Linux.
     constexpr std::int64_t kEpochIn100Ns = 116444736000000000;

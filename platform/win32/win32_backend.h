@@ -58,6 +58,10 @@ struct Backend {
     int wave_volume = 100;
     UINT_PTR tick_timer = 0; // the thread timer of the tick loop, 0 while none is set
     std::vector<std::uint8_t> playing_wave; // the scaled sound PlaySoundW may still be reading
+    // The file that PlaySoundA started last and when, for the speech that follows it.
+    std::wstring sound_path;
+    ULONGLONG sound_started_ms = 0;
+    std::vector<std::uint8_t> speech; // rendered words waiting for their sound to end
 };
 
 Backend& State();

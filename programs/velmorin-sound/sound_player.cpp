@@ -1,18 +1,20 @@
 // velmorin-sound: plays the hour's sound for the copy that started it, then ends. The copy sends
-// its requests on standard input, each ended by a code-0 byte:
-//   "ready"                            open the output now and keep it open a little longer;
-//   "play NODEFAULT VOLUME PATH"       read PATH afresh and play it, replacing any sound;
-//   "stop"                             silence the sound that is playing.
-// The output plays silence while no sound plays, so a sound asked for starts within one buffer.
-// The helper ends when its copy ends, or once it has been idle for a short grace; everything it
-// mapped to play goes back to the system with it.
+// its requests on standard input, as platform/posix/sound_records.h describes them. The output
+// plays silence while no sound plays, so a sound asked for starts within one buffer. The helper
+// ends when its copy ends, or once it has been idle for a short grace; everything it mapped to
+// play goes back to the system with it.
 
 #include "platform/posix/path_case.h"
+#include "platform/posix/sound_records.h"
+#include "platform/posix/spawn.h"
 #include "platform/posix/whole_file.h"
 #include "platform/sound/sound_output.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,15 +23,14 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <variant>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// The copy asks for the output on every tick from a few seconds before the hour to its eighth
-// second; each request holds it open a little longer than one tick.
-constexpr milliseconds kReadyHold{2000};
+constexpr milliseconds kReadyHold{platform::posix::kReadyHoldMs};
 // How long the helper stays after the end of its sound. Tests set VELMORIN_AUDIO_GRACE_MS.
 constexpr milliseconds kDefaultGrace{2000};
 // A lost output (the sound server restarted, the device went away) is opened again this often
@@ -40,6 +41,78 @@ constexpr milliseconds kRetry{200};
 constexpr milliseconds kPlayLate{3000};
 // Anything bigger is not a sound file the program would ship; it gets the default sound.
 constexpr std::size_t kMaxFileBytes = 64 * 1024 * 1024;
+// The hour said in a few words is a few seconds of speech; a synthesizer that writes more than
+// this has gone wrong.
+constexpr std::size_t kMaxSpeechBytes = 8 * 1024 * 1024;
+// Rendering a few words takes a fraction of a second; a chime is several seconds long.
+constexpr milliseconds kRenderTime{4000};
+
+// The speech synthesizer writes its WAV to a pipe, where it cannot go back to fill in the
+// lengths: they hold a placeholder far beyond the image's end. The real ones are set here.
+void SetWaveLengths(std::string& wave) {
+    constexpr std::size_t kHeader = 44;
+    if (wave.size() < kHeader || wave.compare(0, 4, "RIFF") != 0 ||
+        wave.compare(36, 4, "data") != 0) {
+        return;
+    }
+    const auto put = [&wave](std::size_t at, std::size_t value) {
+        for (int i = 0; i < 4; ++i) {
+            wave[at + i] = static_cast<char>((value >> (8 * i)) & 0xff);
+        }
+    };
+    put(4, wave.size() - 8);
+    put(40, wave.size() - kHeader);
+}
+
+// The words as a WAV image, rendered by eSpeak NG; nothing when it cannot be run.
+std::optional<std::string> RenderSpeech(const platform::posix::SoundSpeak& speak) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        return std::nullopt;
+    }
+    const pid_t pid = platform::posix::StartChild(
+        "espeak-ng", {"espeak-ng", "--stdout", "-v", speak.language, speak.words},
+        {.input = platform::posix::kNullStream,
+         .output = ends[1],
+         .errors = platform::posix::kNullStream,
+         .search_path = true});
+    ::close(ends[1]);
+    std::string wave;
+    char buffer[65536];
+    ssize_t got = 0;
+    const Clock::time_point deadline = Clock::now() + kRenderTime;
+    while (pid > 0) {
+        // A synthesizer that hangs must not keep the helper, and the chime's output, alive.
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+        pollfd output{ends[0], POLLIN, 0};
+        if (left <= 0 || (::poll(&output, 1, static_cast<int>(left)) < 0 && errno != EINTR)) {
+            ::kill(pid, SIGKILL);
+            wave.clear();
+            break;
+        }
+        got = ::read(ends[0], buffer, sizeof buffer);
+        if (got == 0) {
+            break;
+        }
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        if (got < 0 || wave.size() > kMaxSpeechBytes) {
+            ::kill(pid, SIGKILL);
+            wave.clear();
+            break;
+        }
+        wave.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(ends[0]);
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0 || wave.empty()) {
+        return std::nullopt;
+    }
+    SetWaveLengths(wave);
+    return wave;
+}
 
 milliseconds Grace() {
     const char* text = std::getenv("VELMORIN_AUDIO_GRACE_MS");
@@ -69,9 +142,7 @@ void AskForShortPeriod() {
 }
 
 struct PlayRequest {
-    bool no_default = false;
-    int volume = 100;
-    std::string path;
+    platform::posix::SoundPlay play;
     Clock::time_point asked;
 };
 
@@ -80,26 +151,25 @@ struct Player {
     milliseconds grace = Grace();
     Clock::time_point busy_until = Clock::now() + kReadyHold;
     std::optional<PlayRequest> pending;
-    std::string received;
+    std::optional<platform::posix::SoundSpeak> speech;
+    // When the sound that plays, and the speech after it, end.
+    Clock::time_point sound_ends{};
+    platform::posix::SoundRecordReader reader;
     bool input_open = true;
 
-    void Handle(const std::string& record) {
-        busy_until = std::max(busy_until, Clock::now() + (record == "ready" ? kReadyHold : grace));
-        if (record == "stop") {
+    void Handle(const platform::posix::SoundRecord& record) {
+        using namespace platform::posix;
+        const bool ready = std::holds_alternative<SoundReady>(record);
+        busy_until = std::max(busy_until, Clock::now() + (ready ? kReadyHold : grace));
+        if (std::holds_alternative<SoundStop>(record)) {
             pending.reset();
+            speech.reset();
             output.Silence();
-        } else if (record.rfind("play ", 0) == 0) {
-            // "play N V PATH": the path is the rest of the record, blanks and all.
-            PlayRequest request;
-            request.no_default = record.size() > 5 && record[5] == '1';
-            const std::size_t volume_end = record.find(' ', 7);
-            if (volume_end == std::string::npos) {
-                return;
-            }
-            request.volume = std::atoi(record.substr(7, volume_end - 7).c_str());
-            request.path = record.substr(volume_end + 1);
-            request.asked = Clock::now();
-            pending = std::move(request);
+        } else if (const auto* play = std::get_if<SoundPlay>(&record)) {
+            pending = PlayRequest{*play, Clock::now()};
+            speech.reset();
+        } else if (const auto* speak = std::get_if<SoundSpeak>(&record)) {
+            speech = *speak;
         }
     }
 
@@ -113,15 +183,9 @@ struct Player {
             input_open = false;
             return;
         }
-        received.append(buffer, static_cast<std::size_t>(got));
-        std::size_t end = 0;
-        while ((end = received.find('\0')) != std::string::npos) {
-            Handle(received.substr(0, end));
-            received.erase(0, end + 1);
-        }
-        // A record longer than any path is no request.
-        if (received.size() > 65536) {
-            received.clear();
+        for (const platform::posix::SoundRecord& record :
+             reader.Take(std::string_view(buffer, static_cast<std::size_t>(got)))) {
+            Handle(record);
         }
     }
 
@@ -130,21 +194,41 @@ struct Player {
             if (pending && Clock::now() - pending->asked > kPlayLate) {
                 pending.reset();
             }
+            // Words whose chime was never heard are not said either.
+            if (!pending) {
+                speech.reset();
+            }
             return;
         }
-        if (!pending) {
-            return;
+        if (pending) {
+            const PlayRequest request = std::move(*pending);
+            pending.reset();
+            // The file is read at every play, so a sound replaced on disk is heard at the next
+            // one.
+            const std::optional<std::string> bytes = platform::posix::ReadWholeFile(
+                platform::posix::ResolveCase(request.play.path), kMaxFileBytes);
+            const milliseconds length =
+                output.Play(bytes, request.play.no_default, request.play.volume);
+            sound_ends = Clock::now() + length;
+            busy_until = std::max(busy_until, sound_ends + grace);
         }
-        const PlayRequest request = std::move(*pending);
-        pending.reset();
-        // The file is read at every play, so a sound replaced on disk is heard at the next one.
-        const std::optional<std::string> bytes = platform::posix::ReadWholeFile(
-            platform::posix::ResolveCase(request.path), kMaxFileBytes);
-        const milliseconds length = output.Play(bytes, request.no_default, request.volume);
-        busy_until = std::max(busy_until, Clock::now() + length + grace);
+        // The speech is rendered after its sound has started, while it plays, so that neither
+        // waits for the other.
+        if (speech) {
+            const std::optional<std::string> wave = RenderSpeech(*speech);
+            const std::optional<milliseconds> length =
+                wave ? output.PlayAfter(*wave, speech->volume) : std::nullopt;
+            speech.reset();
+            if (length) {
+                sound_ends = std::max(sound_ends, Clock::now()) + *length;
+                busy_until = std::max(busy_until, sound_ends + grace);
+            }
+        }
     }
 
-    bool Busy() const { return pending.has_value() || Clock::now() < busy_until; }
+    bool Busy() const {
+        return pending.has_value() || speech.has_value() || Clock::now() < busy_until;
+    }
 
     int Run() {
         while (true) {

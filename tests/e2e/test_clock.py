@@ -3,7 +3,7 @@
 # by libfaketime during the run (as root with the kernel's notice of each step), and stopped and
 # continued across a full hour; and the hours a busy desktop silences, and the volume asked in
 # the settings file. Ticks are seen from outside: every tick opens the settings file to poll the
-# quit request.
+# quit request (and, in the seconds before a quarter, once more to read Quarters).
 
 import math
 import os
@@ -37,8 +37,10 @@ class ClockStepTest(harness.SessionTest):
         # grid of the clock as it is now; after the kernel's clock-set notice, the first one too.
         time.sleep(max(0, since + 3 * TICK + SLACK - time.time()))
         for watch in watches:
-            ticks = [at for kind, name, at, _ in watch.drain()
+            opens = [at for kind, name, at, _ in watch.drain()
                      if kind == "open" and name == "Velmorin.ini" and at > since]
+            # Before a quarter a tick opens the file twice: the quit request, then Quarters.
+            ticks = [at for i, at in enumerate(opens) if i == 0 or at - opens[i - 1] > 0.1]
             self.assertGreaterEqual(len(ticks), 3, f"{what}: ticks stopped")
             self.assertLess(ticks[0] - since, TICK + SLACK, f"{what}: first tick late")
             gaps = [b - a for a, b in zip(ticks, ticks[1:])]
@@ -109,12 +111,17 @@ class ClockStepTest(harness.SessionTest):
         self.assert_quit_obeyed(folder, process)
 
     def test_the_hour_chimes_at_seconds_0_and_8_through_a_forward_step_and_a_stop(self):
+        # The hour is to be spoken, on a machine without the speech synthesizer: the chimes are
+        # as always, and one line says why nothing is spoken.
         folder = self.session.program_folder(tones=True)
+        with open(harness.settings_path(folder), "w") as f:
+            f.write("[Chime]\nSpeak=1\n")
         capture = os.path.join(self.session.root, "capture.raw")
         # 15 o'clock today, in UTC like the copy: the 12-hour dial plays 03.WAV.
         hour = math.floor(time.time() / DAY) * DAY + 15 * 3600
         clock = harness.SteppedClock(self.session.root, round(hour - LEAD - time.time()))
-        process, watch = self.start(folder, clock, capture=capture)
+        process, watch = self.start(folder, clock, capture=capture,
+                                    env={"PATH": self.session.root})
         hour_real = hour - clock.offset
         self.assertGreater(hour_real, time.time(), "start-up took longer than the lead")
         # The capture's size against the wall clock. SDL's disk driver writes each mixed buffer
@@ -171,6 +178,9 @@ class ClockStepTest(harness.SessionTest):
         process.send_signal(signal.SIGCONT)
         self.assert_ticks_resume([watch], clock, time.time(), "stopped across hh:00:00")
         self.assert_quit_obeyed(folder, process)
+        said = process.stderr.read().decode()
+        self.assertEqual(said.count("\n"), 1, said)
+        self.assertIn("espeak-ng is not installed", said)
 
     def test_a_busy_desktop_silences_its_hour_and_the_volume_is_the_one_asked(self):
         # Busy=1 and Volume=25: a full-screen active window, the notification server's

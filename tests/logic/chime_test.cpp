@@ -1,5 +1,6 @@
 #include "app/frmMain.h"
 #include "chime/Timer1.h"
+#include "chime/chime_settings.h"
 #include "platform/core/tick_grid.h"
 #include "program_folder.h"
 #include "shared/program_file.h"
@@ -164,6 +165,104 @@ TEST_F(ChimeTest, AnHourIsHeardOrSkippedWhole) {
     fake::SetClock(17, 59, 59);
     fake::Advance(11000);
     EXPECT_EQ(fake::Sounds().size(), 3u);
+}
+
+// Quarters=1 chimes once at 15, 30 and 45 minutes past with that quarter's own file, =30 at the
+// half hour alone, and anything else never; Quiet, Busy and Volume hold for quarters as for the
+// hour. The sound is made ready from a few seconds before each quarter that chimes, and before
+// no other. An edit of the key counts from the next quarter.
+TEST_F(ChimeTest, QuartersChimeOnceEachWhenAskedFor) {
+    const struct {
+        std::string chime;
+        std::vector<int> minutes;
+        int volume;
+    } table[] = {
+        {"", {}, 100},
+        {"Quarters=0", {}, 100},
+        {"Quarters=banana", {}, 100},
+        {"Quarters=15", {}, 100},
+        {"Quarters= 1 \r\nVolume=30", {15, 30, 45}, 30},
+        {"Quarters=30", {30}, 100},
+        {"Quarters=1\r\nQuiet=14", {}, 100},
+        {"Quarters=1\r\nBusy=1", {}, 100},
+    };
+    for (const auto& [chime, minutes, volume] : table) {
+        SCOPED_TRACE(chime);
+        Restart();
+        WriteIni("0", chime);
+        fake::SetUserBusy(true);
+        fake::SetClock(14, 0, 30);
+        fake::Start(frmMain);
+        fake::Advance(59 * 60 * 1000);
+        std::vector<int> heard;
+        for (const fake::Sound& sound : fake::Sounds()) {
+            EXPECT_EQ(sound.at.second, 0);
+            EXPECT_EQ(sound.volume, volume);
+            EXPECT_EQ(sound.path, QuarterSoundPath(sound.at.minute));
+            heard.push_back(sound.at.minute);
+        }
+        EXPECT_EQ(heard, minutes);
+        std::vector<int> prepared;
+        for (int ms : fake::SoundPreparations()) {
+            const int minute = (ms / 60000 + 1) % 60 / 15 * 15;
+            if (prepared.empty() || prepared.back() != minute) {
+                prepared.push_back(minute);
+            }
+            EXPECT_TRUE(ms % 60000 >= 52000 || ms % 60000 < 1000) << ms;
+        }
+        // The sound is made ready before every quarter that may chime: Quiet and Busy are
+        // known only at the quarter.
+        const bool skipped =
+            chime.find("Quiet") != std::string::npos || chime.find("Busy") != std::string::npos;
+        const std::vector<int> every{15, 30, 45};
+        EXPECT_EQ(prepared, skipped ? every : minutes);
+    }
+    EXPECT_EQ(QuarterSoundPath(45), folder_.string() + "/QUARTER3.WAV");
+}
+
+// The hour is said once, after its second chime, in the user's language or the one Speak names;
+// never at a quarter, nor in an hour that Quiet or Busy skip. The words are those people say.
+TEST_F(ChimeTest, TheHourIsSpokenAfterItsLastChimeWhenAskedFor) {
+    const struct {
+        std::string chime;
+        bool japanese;
+        std::string language;
+    } table[] = {
+        {"Speak=1\r\nQuarters=1\r\nVolume=70", false, "en"},
+        {"Speak=1", true, "ja"},
+        {"Speak= JA ", false, "ja"},
+        {"Speak=en", true, "en"},
+        {"Speak=0", true, ""},
+        {"Speak=yes", true, ""},
+        {"Speak=1\r\nQuiet=15", false, ""},
+    };
+    for (const auto& [chime, japanese, language] : table) {
+        SCOPED_TRACE(chime);
+        Restart();
+        WriteIni("0", chime);
+        fake::SetUserJapanese(japanese);
+        fake::SetClock(14, 59, 50);
+        fake::Start(frmMain);
+        fake::Advance(16 * 60 * 1000);
+        if (language.empty()) {
+            EXPECT_TRUE(fake::Speeches().empty());
+            continue;
+        }
+        ASSERT_EQ(fake::Speeches().size(), 1u);
+        const fake::Speech& speech = fake::Speeches()[0];
+        EXPECT_EQ(speech.at.minute * 60 + speech.at.second, 8);
+        EXPECT_EQ(speech.language, language);
+        EXPECT_EQ(speech.words, SpokenHour(15, language));
+        EXPECT_EQ(speech.volume, fake::Sounds()[1].volume);
+    }
+    const std::pair<int, std::string> words[] = {
+        {0, "It's midnight"},        {12, "It's twelve noon"},       {13, "It's one o'clock"},
+        {23, "It's eleven o'clock"}, {0, "ごぜん れいじ です"},      {12, "ごご れいじ です"},
+        {13, "ごご いちじ です"},    {23, "ごご じゅういちじ です"},
+    };
+    for (const auto& [hour, said] : words) {
+        EXPECT_EQ(SpokenHour(hour, said.starts_with("It") ? "en" : "ja"), said);
+    }
 }
 
 // Every backend's timer waits for this grid point: the first multiple of its interval past now,

@@ -10,8 +10,9 @@ import pefile
 import winelib
 
 PRODUCT = {"ProductName": "Velmorin", "FileVersion": "3.04.0006", "ProductVersion": "3.04.0006"}
+# ole32 for SAPI, which speaks the hour.
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "winmm.dll", "comctl32.dll",
-               "msvcrt.dll", "advapi32.dll", "shell32.dll"}
+               "msvcrt.dll", "advapi32.dll", "shell32.dll", "ole32.dll"}
 
 
 def resources(pe, kind):

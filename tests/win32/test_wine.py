@@ -14,6 +14,7 @@ from winelib import harness
 # Files opened besides the sounds: the program itself (wine maps it), the settings file, and
 # the folder (wine lists it to find a file).
 ROUTINE = {"velmorin.exe", "Velmorin.ini", "."}
+QUARTER_TONE = 2000  # Hz, no hour's tone
 ARTIFACTS = os.environ.get("VELMORIN_ARTIFACTS") or os.path.join(
     os.path.dirname(os.path.abspath(winelib.ZIP)), "test-artifacts")
 
@@ -80,28 +81,31 @@ class WineTest(unittest.TestCase):
 
     def test_a_quiet_hour_is_silent_and_the_next_ones_play_at_the_volume_asked(self):
         # Quiet=15 and Volume=25: 15:00 is silent, and 16:00 and 17:00 play their 8-bit and
-        # 16-bit tones at a quarter of their level, as the sound server hears them. Busy=1 asks
-        # the shell, which does not report this wine session busy.
+        # 16-bit tones at a quarter of their level, as the sound server hears them, and so does
+        # the quarter at 17:15. Busy=1 asks the shell, which does not report this wine session
+        # busy. Speak=1 finds no voice under wine: 17:00:08 is followed by silence.
         sink = harness.SoundServer(self.session.root)
         self.addCleanup(sink.close)
         folder = self.session.program_folder()
         for hour, width in ((3, 2), (4, 1), (5, 2)):
             harness.write_tone(os.path.join(folder, f"{hour:02}.WAV"),
                                harness.tone_frequency(hour), 0.5, width=width)
+        harness.write_tone(os.path.join(folder, "QUARTER1.WAV"), QUARTER_TONE, 0.5)
         with open(harness.settings_path(folder), "w") as f:
-            f.write("[Chime]\r\nQuiet=15\r\nBusy=1\r\nVolume=25\r\n")
+            f.write("[Chime]\r\nQuiet=15\r\nBusy=1\r\nVolume=25\r\nQuarters=1\r\nSpeak=1\r\n")
         clock = harness.SteppedClock(self.session.root, offset_to(30)[0])
         self.session.start(folder, env={**clock.env, **sink.environment})
         self.assertTrue(harness.wait_for(lambda: harness.quit_value(folder) == "0", 20))
-        for hour in range(3):
-            # From two seconds before 15, 16 and 17 o'clock to just after their first chime.
-            clock.set(offset_to(2 - 3600 * hour)[0])
-            time.sleep(4.5)
+        for seconds, wait in ((0, 4.5), (3600, 4.5), (7200, 12), (8100, 4.5)):
+            # From two seconds before 15, 16, 17 o'clock and 17:15 to just after their first
+            # chime; past the second one at 17:00, where the words would follow.
+            clock.set(offset_to(2 - seconds)[0])
+            time.sleep(wait)
         samples = sink.samples()
         spans = harness.sound_spans(samples)
-        tones = [harness.tone_frequency(hour) for hour in (3, 4, 5)]
+        tones = [harness.tone_frequency(hour) for hour in (3, 4, 5)] + [QUARTER_TONE]
         self.assertEqual([harness.dominant_frequency(samples, s, tones) for s, _ in spans],
-                         tones[1:])
+                         [tones[1], tones[2], tones[2], QUARTER_TONE])
         for span in spans:
             self.assertAlmostEqual(harness.level(samples, span), harness.TONE_LEVEL / 4,
                                    delta=harness.TONE_LEVEL / 20)

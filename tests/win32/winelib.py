@@ -21,7 +21,8 @@ import harness  # noqa: E402  (Xvfb, windows, clicks, the quit request)
 PROGRAM_DIR = os.environ.get("VELMORIN_WIN_PROGRAM_DIR", "")
 ZIP = os.environ.get("VELMORIN_WIN_ZIP", "")
 READY_PREFIX = os.environ.get("VELMORIN_WINE_PREFIX", "")
-SHIPPED = {f"{h:02}.WAV" for h in range(12)} | {"ABOUT.MID", "velmorin.exe"}
+SHIPPED = ({f"{h:02}.WAV" for h in range(12)} | {f"QUARTER{q}.WAV" for q in (1, 2, 3)}
+           | {"ABOUT.MID", "velmorin.exe"})
 WINE = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "winemenubuilder.exe=d"}
 
 
