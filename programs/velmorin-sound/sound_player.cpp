@@ -130,8 +130,10 @@ milliseconds Grace() {
 // PIPEWIRE_LATENCY. Its pulseaudio driver, through PipeWire's pulse server, gets no less than
 // that server's minimum request, of which the server keeps three queued (16 ms); PULSE_PROP, read
 // by libpulse, lowers that minimum for this client. A PulseAudio server ignores both. What the
-// user has set stays: theirs comes after ours, and a later property wins.
-constexpr const char* kShortPeriod = "64/48000";
+// user has set stays: theirs comes after ours, and a later property wins. 128 frames (2.7 ms):
+// with 64 a busy machine stretched a chime by half a second of underruns, and the whole graph,
+// every other program's sound included, runs at this period while the helper does.
+constexpr const char* kShortPeriod = "128/48000";
 
 void AskForShortPeriod() {
     ::setenv("PIPEWIRE_LATENCY", kShortPeriod, 0);
