@@ -39,8 +39,4 @@ void ArmTickTimer() {
 
 } // namespace win32
 
-// PlaySoundW opens the output itself, at once: there is nothing to start before the hour. Kept
-// beside the timer, which every program that builds a window links, as the tick loop calls it.
-void core::PrepareSound() {}
-
 } // namespace platform
