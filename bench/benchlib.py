@@ -1,6 +1,6 @@
 """The benchmarks' own pieces: where the build is, and small statistics. What they share with the
 end-to-end tests (a display, copies of the program folder, the folder watch, the sound server)
-is in tests/support/, and is reached through this module too."""
+is in rig/, and is reached through this module too."""
 
 import os
 import shutil
@@ -8,11 +8,13 @@ import statistics
 import sys
 import tempfile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "rig"))
 
 from rig import *  # noqa: E402,F401,F403
 import rig  # noqa: E402,F401
+
+# After the import, whose own HERE is the rig's folder.
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def build_dir():

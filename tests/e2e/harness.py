@@ -16,7 +16,7 @@ import threading
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "rig"))
 import rig  # noqa: E402  (Xvfb, the folder watch, the quit request as a copy writes it)
 import sound_server  # noqa: E402  (a private PulseAudio server and what reaches its sink)
 
@@ -341,7 +341,7 @@ def processes_under(folder):
     return found
 
 
-# Sound: tones that name the hour, and what a capture holds (tests/support/sound_server.py).
+# Sound: tones that name the hour, and what a capture holds (rig/sound_server.py).
 
 write_tone = rig.write_tone
 tone_frequency = sound_server.tone_frequency

@@ -13,7 +13,7 @@ import time
 import unittest
 
 import harness
-import sound_server  # from tests/support/, which harness puts on the path
+import sound_server  # from rig/, which harness puts on the path
 
 LEAD = 10  # seconds of faked time before the hour
 LATE = 0.5  # how late a chime may reach the sink on a busy machine; punctuality is in bench/
