@@ -9,8 +9,10 @@ it arrives.
 For each faked hour a fresh copy starts 10 s before the hour under libfaketime with a whole-second
 offset, so its clock keeps the real clock's fractions and the hour begins at a known real instant.
 The figure is the first loud sample's time minus that instant. Each quarter gets a fresh copy
-too, started 10 s before it; the speech is the hour's copy's, kept until it has spoken. paplay of the same sound, started
-at a known instant on the same server in the same run, gives the floor that any client meets."""
+too, started 10 s before it; the speech is the hour's copy's, kept until it has spoken. paplay of
+the same sound, started at a known instant on the same server in the same run, gives the floor
+that any client meets. The silence within each hour's tone is the underruns: what the sink
+played as silence while the chime waited for its samples."""
 
 import argparse
 import math
@@ -54,17 +56,34 @@ def start_copy(scratch, display, folder, server, start, driver):
 
 
 def onset(recorder, real, expected):
-    # The chime's onset after `real`; a sound heard from the wrong file counts as missed.
+    # The chime's onset after `real`; a sound heard from the wrong file counts as missed. A sound
+    # still going half a second before is the chime before, stretched by underruns: the onset is
+    # the first loud sample after it has ended.
     tones = [sound_server.tone_frequency(hour) for hour in range(12)]
     tones += list(QUARTER_TONES.values())
-    heard = recorder.onset(real - 0.5)
+    start = real - 0.5
+    before = recorder.samples(start, real)
+    block = recorder.rate // 1000
+    start += next((i for i in range(0, len(before), block)
+                   if max(map(abs, before[i:i + block])) < 1000), 0) / recorder.rate
+    heard = recorder.onset(start)
     samples = [] if heard is None else recorder.samples(heard, heard + 0.3)
-    if samples and sound_server.dominant_frequency(samples, 0, tones) != expected:
+    if samples and sound_server.dominant_frequency(samples, 0, tones,
+                                                   rate=recorder.rate) != expected:
         return None
     return heard
 
 
-def one_hour(scratch, display, folder, server, recorder, hour_start, driver):
+def silence_within(recorder, heard):
+    # How many ms of the hour's tone the sink got no samples for: underruns, each of which also
+    # delays the rest of the chime.
+    tone = recorder.samples(heard, heard + TONE_SECONDS - 0.05)
+    block = recorder.rate // 1000
+    quiet = sum(max(map(abs, tone[i:i + block])) < 1000 for i in range(0, len(tone), block))
+    return quiet * block / recorder.rate * 1000
+
+
+def one_hour(scratch, display, folder, server, recorder, hour_start, driver, gaps):
     process, offset = start_copy(scratch, display, folder, server, hour_start, driver)
     onsets = []
     expected = sound_server.tone_frequency(time.gmtime(hour_start).tm_hour % 12)
@@ -73,6 +92,8 @@ def one_hour(scratch, display, folder, server, recorder, hour_start, driver):
         time.sleep(max(0, real + 2.5 - time.time()))
         heard = onset(recorder, real, expected)
         onsets.append(None if heard is None else (heard - real) * 1000)
+        if heard is not None:
+            gaps.append(silence_within(recorder, heard))
     # The words follow the hh:00:08 tone's last sample.
     time.sleep(max(0, real + TONE_SECONDS + SPEECH_WAIT - time.time()))
     speech = None
@@ -106,7 +127,7 @@ def main():
     benchlib.check_built(free_timer=False)
 
     results = {"hh:00:00": [], "hh:00:08": [], "quarters": []}
-    floor, speech, missed = [], [], 0
+    floor, speech, gaps, missed = [], [], [], 0
     first_hour = (math.floor(time.time() / 3600) + 1) * 3600
     with benchlib.Display() as display, benchlib.Scratch() as scratch:
         server = sound_server.SERVERS[args.server](scratch.root)
@@ -117,7 +138,7 @@ def main():
             for index in range(args.hours):
                 hour_start = first_hour + 3600 * index
                 onsets, words = one_hour(scratch, display, folder, server, recorder, hour_start,
-                                         args.driver)
+                                         args.driver, gaps)
                 # The quarters in turn: 15, 30 and 45 minutes past.
                 quarter = one_quarter(scratch, display, folder, server, recorder,
                                       hour_start + 900 * (index % 3 + 1), args.driver)
@@ -136,6 +157,7 @@ def main():
                 print(f"  hour {index + 1}/{args.hours}: "
                       + ", ".join("missed" if v is None else f"{v:+.1f} ms" for v in onsets)
                       + ("" if words is None else f", words {words:+.1f} ms")
+                      + f", silence within {sum(gaps[-2:]):.0f} ms"
                       + ("" if paplay is None else f", paplay {paplay * 1000:.1f} ms"),
                       flush=True)
         finally:
@@ -151,6 +173,9 @@ def main():
         rows.append([f"program {name}", len(values), benchlib.ms(median), benchlib.ms(worst)])
     median, worst = benchlib.summary(speech)
     rows.append(["words after hh:00:08 ends", len(speech), benchlib.ms(median),
+                 benchlib.ms(worst)])
+    median, worst = benchlib.summary(gaps)
+    rows.append(["silence within an hour's tone", len(gaps), benchlib.ms(median),
                  benchlib.ms(worst)])
     median, worst = benchlib.summary(floor)
     rows.append(["paplay (floor)", len(floor), benchlib.ms(median), benchlib.ms(worst)])

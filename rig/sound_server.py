@@ -2,7 +2,9 @@
 tests and benchmarks that hear the program as its users do: through a sound server.
 
 The recorder reads the sink's monitor with parec, all that has come at each read, and stamps it with
-the wall clock as it arrives; a sample's time is its chunk's stamp less the frames after it."""
+the wall clock as it arrives; a sample's time is its chunk's stamp less the frames after it. It
+records at the sink's own rate: a resampler on the recording's way would date every sample about
+2 ms late."""
 
 import array
 import contextlib
@@ -22,6 +24,8 @@ SINK = "velmorin_sink"
 class PulseServer:
     """Started at once in a runtime folder of its own; clients reach it through `environment`.
     It runs until `stop`, and `restart` stops it and starts a new one on the same socket."""
+
+    rate = RATE  # the null sink's
 
     def __init__(self, root):
         self.runtime = os.path.join(root, "pulse-runtime")
@@ -84,6 +88,7 @@ class PipeWireServer:
     libpipewire (SDL's pipewire driver) through PIPEWIRE_RUNTIME_DIR."""
 
     COMMANDS = ("pipewire", "wireplumber", "pipewire-pulse")
+    rate = 48000  # PipeWire's graph, the null sink with it, runs at its default clock rate
 
     def __init__(self, root):
         self.runtime = os.path.join(root, "pipewire-runtime")
@@ -169,6 +174,7 @@ class Recorder:
 
     def __init__(self, server):
         self.server = server
+        self.rate = server.rate
         self.chunks = []  # (arrival time, samples as an array of int16, interleaved stereo)
         self.lock = threading.Lock()
         self.process = None
@@ -177,7 +183,7 @@ class Recorder:
 
     def start(self):
         self.process = subprocess.Popen(
-            ["parec", "-d", SINK + ".monitor", "--raw", "--format=s16le", f"--rate={RATE}",
+            ["parec", "-d", SINK + ".monitor", "--raw", "--format=s16le", f"--rate={self.rate}",
              "--channels=2", "--latency-msec=2"],
             env={**os.environ, **self.server.environment}, stdout=subprocess.PIPE,
             stderr=subprocess.DEVNULL)
@@ -216,26 +222,27 @@ class Recorder:
             chunks = list(self.chunks)
         for stamp, samples in chunks:
             frames = len(samples) // 2
-            first = stamp - frames / RATE
+            first = stamp - frames / self.rate
             if stamp < after:
                 continue
             for i in range(frames):
-                t = first + i / RATE
+                t = first + i / self.rate
                 if t >= after - 0.005 and abs(samples[2 * i]) + abs(samples[2 * i + 1]) > threshold:
                     return t
         return None
 
     def samples(self, start, end):
-        """The left-channel samples heard between two wall-clock times."""
+        """The left-channel samples heard between two wall-clock times, at the recorder's rate."""
         found = []
         with self.lock:
             chunks = list(self.chunks)
         for stamp, samples in chunks:
             frames = len(samples) // 2
-            first = stamp - frames / RATE
+            first = stamp - frames / self.rate
             if stamp < start or first > end:
                 continue
-            found += [samples[2 * i] for i in range(frames) if start <= first + i / RATE <= end]
+            found += [samples[2 * i] for i in range(frames)
+                      if start <= first + i / self.rate <= end]
         return found
 
 
@@ -289,13 +296,14 @@ def level(samples, span):
     return max(map(abs, samples[start + (end - start) // 4:end - (end - start) // 4]))
 
 
-def dominant_frequency(samples, start, candidates, seconds=0.2):
+def dominant_frequency(samples, start, candidates, seconds=0.2, rate=RATE):
     # Goertzel: the power of one frequency, in a window just after `start`.
-    length = int(RATE * seconds)
+    length = int(rate * seconds)
+    skip = rate // 100
 
     def power(frequency):
-        coefficient, s1, s2 = 2 * math.cos(2 * math.pi * frequency / RATE), 0.0, 0.0
-        for x in samples[start + 441:start + 441 + length]:
+        coefficient, s1, s2 = 2 * math.cos(2 * math.pi * frequency / rate), 0.0, 0.0
+        for x in samples[start + skip:start + skip + length]:
             s1, s2 = x + coefficient * s1 - s2, s1
         return s1 * s1 + s2 * s2 - coefficient * s1 * s2
 

@@ -28,7 +28,8 @@ class HeardTest(harness.SessionTest):
         self.assertLess(abs(start - at), LATE, f"{what}: heard {start - at:+.3f} s off")
         samples = recorder.samples(start, start + 0.3)
         candidates = [harness.tone_frequency(h) for h in range(12)] + list(QUARTER_TONES.values())
-        return start if onset else harness.dominant_frequency(samples, 0, candidates)
+        return start if onset else harness.dominant_frequency(samples, 0, candidates,
+                                                            rate=recorder.rate)
 
 
 @unittest.skipUnless(sound_server.PulseServer.available(), "needs pulseaudio and its utilities")
