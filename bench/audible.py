@@ -137,6 +137,7 @@ def main():
         try:
             for index in range(args.hours):
                 hour_start = first_hour + 3600 * index
+                gaps_before = len(gaps)
                 onsets, words = one_hour(scratch, display, folder, server, recorder, hour_start,
                                          args.driver, gaps)
                 # The quarters in turn: 15, 30 and 45 minutes past.
@@ -157,7 +158,7 @@ def main():
                 print(f"  hour {index + 1}/{args.hours}: "
                       + ", ".join("missed" if v is None else f"{v:+.1f} ms" for v in onsets)
                       + ("" if words is None else f", words {words:+.1f} ms")
-                      + f", silence within {sum(gaps[-2:]):.0f} ms"
+                      + f", silence within {sum(gaps[gaps_before:]):.0f} ms"
                       + ("" if paplay is None else f", paplay {paplay * 1000:.1f} ms"),
                       flush=True)
         finally:
