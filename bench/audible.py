@@ -55,18 +55,21 @@ def start_copy(scratch, display, folder, server, start, driver):
     return benchlib.start_program(folder, env), offset
 
 
+def quiet_milliseconds(samples, rate):
+    # For each millisecond of the samples, whether it is silent.
+    block = rate // 1000
+    return [max(map(abs, samples[i:i + block])) < 1000 for i in range(0, len(samples), block)]
+
+
 def onset(recorder, real, expected):
     # The chime's onset after `real`; a sound heard from the wrong file counts as missed. A sound
     # still going half a second before is the chime before, stretched by underruns: the onset is
     # the first loud sample after it has ended.
     tones = [sound_server.tone_frequency(hour) for hour in range(12)]
     tones += list(QUARTER_TONES.values())
-    start = real - 0.5
-    before = recorder.samples(start, real)
-    block = recorder.rate // 1000
-    start += next((i for i in range(0, len(before), block)
-                   if max(map(abs, before[i:i + block])) < 1000), 0) / recorder.rate
-    heard = recorder.onset(start)
+    quiet = quiet_milliseconds(recorder.samples(real - 0.5, real), recorder.rate)
+    heard = recorder.onset(real - 0.5 + next((i for i, q in enumerate(quiet) if q), len(quiet))
+                           / 1000)
     samples = [] if heard is None else recorder.samples(heard, heard + 0.3)
     if samples and sound_server.dominant_frequency(samples, 0, tones,
                                                    rate=recorder.rate) != expected:
@@ -77,10 +80,8 @@ def onset(recorder, real, expected):
 def silence_within(recorder, heard):
     # How many ms of the hour's tone the sink got no samples for: underruns, each of which also
     # delays the rest of the chime.
-    tone = recorder.samples(heard, heard + TONE_SECONDS - 0.05)
-    block = recorder.rate // 1000
-    quiet = sum(max(map(abs, tone[i:i + block])) < 1000 for i in range(0, len(tone), block))
-    return quiet * block / recorder.rate * 1000
+    return sum(quiet_milliseconds(recorder.samples(heard, heard + TONE_SECONDS - 0.05),
+                                  recorder.rate))
 
 
 def one_hour(scratch, display, folder, server, recorder, hour_start, driver, gaps):
