@@ -500,17 +500,25 @@ def client_of(display, info):
     return window_info(display, int(titled.group(1), 16)) if titled else info
 
 
+X_SOCKETS = "/tmp/.X11-unix"
+
+
 class Weston:
     # A Wayland session instead of Xvfb: weston with no screen and XWayland, whose X display is
     # `name`; `env` is what a Wayland desktop gives its programs besides DISPLAY.
     window_manager, width, height, dpi = "weston", 1280, 1024, 96
 
     def __init__(self):
+        # weston's XWayland listens in the X sockets' folder but, unlike Xvfb, does not make it;
+        # a fresh machine where no X server has run yet has none.
+        if not os.path.isdir(X_SOCKETS):
+            os.makedirs(X_SOCKETS, exist_ok=True)
+            os.chmod(X_SOCKETS, 0o1777)
         self.runtime = tempfile.mkdtemp(prefix="velmorin-weston-")
         log = os.path.join(self.runtime, "weston.log")
         self.process = helper(["weston", "--backend=headless-backend.so", "--use-pixman",
                                "--xwayland", f"--width={self.width}", f"--height={self.height}",
-                               "--socket=wayland-0", f"--log={log}"],
+                               "--socket=wayland-0", f"--log={log}", "--debug"],
                               {"XDG_RUNTIME_DIR": self.runtime})
         found = wait_for(lambda: re.search(r"listening on display (:\d+)", read_text(log) or ""),
                          20)
@@ -524,6 +532,17 @@ class Weston:
             raise RuntimeError(f"XWayland did not start: {read_text(log)!r}")
         self.env = {"WAYLAND_DISPLAY": os.path.join(self.runtime, "wayland-0"),
                     "XDG_SESSION_TYPE": "wayland"}
+
+    def shown(self, title):
+        # Where weston shows the window titled so, shadow included: (left, top, right, bottom).
+        # The X display may not say: weston sometimes leaves the frame at 0,0 there while it
+        # shows the window where the program asked.
+        graph = subprocess.run(["weston-debug", "scene-graph"], capture_output=True, text=True,
+                               timeout=10, env=dict(os.environ, XDG_RUNTIME_DIR=self.runtime,
+                                                    WAYLAND_DISPLAY="wayland-0")).stdout
+        found = re.search(rf"top-level window '{re.escape(title)}'.*\n\s*position: "
+                          r"\((-?\d+), (-?\d+)\) -> \((-?\d+), (-?\d+)\)", graph)
+        return found and tuple(int(n) for n in found.groups())
 
     def close(self):
         stop(self.process)

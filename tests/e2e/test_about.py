@@ -287,14 +287,14 @@ class WaylandSessionTest(Windows, harness.SessionTest):
     def test_the_windows_show_through_xwayland_centred_and_end_with_the_session(self):
         folder, first, second = self.start_two_copies(env=self.display.env)
         # weston tells no frame, so the program centres the client area and weston puts the
-        # frame's top left there: the client is below the centre by less than the title bar.
-        # Its place shows on the X display once weston has placed it.
+        # frame's top left there: the frame is off the centre by less than its title bar.
         def centre_offset():
-            window = self.window_titled("Velmorin") or {"x": 0, "y": 0, "width": 0, "height": 0}
-            return (window["x"] - (self.display.width - window["width"]) / 2,
-                    window["y"] - (self.display.height - window["height"]) / 2)
+            left, top, right, bottom = self.display.shown("Velmorin") or (0, 0, 0, 0)
+            return ((left + right - self.display.width) / 2,
+                    (top + bottom - self.display.height) / 2)
         harness.wait_for(lambda: max(map(abs, centre_offset())) < 32, 15)
-        self.assertLess(max(map(abs, centre_offset())), 32, "not centred on the X display")
+        self.assertLess(max(map(abs, centre_offset())), 32, "not shown centred")
+        self.assertIsNotNone(self.window_titled("Velmorin"), "not shown through XWayland")
 
         self.display.close()
         for copy in (first, second):
