@@ -4,11 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace platform::posix {
 
-std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t max_bytes) {
+namespace {
+
+// Up to `limit` bytes from the file's start. A longer file is an error unless only its start
+// is wanted.
+std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t limit,
+                                           bool start_only) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         return std::nullopt;
@@ -20,15 +26,19 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
         error = errno;
     } else if (!S_ISREG(info.st_mode)) {
         error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-    } else if (static_cast<std::size_t>(info.st_size) > max_bytes) {
+    } else if (!start_only && static_cast<std::size_t>(info.st_size) > limit) {
         error = EFBIG;
     } else {
-        text.emplace(static_cast<std::size_t>(info.st_size) + 1, '\0');
+        const auto size = static_cast<std::size_t>(info.st_size);
+        text.emplace(start_only ? std::min(size, limit) : size + 1, '\0');
         std::size_t length = 0;
         // The file may grow while it is read; the loop stops at its end or at the limit.
         while (true) {
             if (length == text->size()) {
-                if (text->size() > max_bytes) {
+                if (start_only) {
+                    break;
+                }
+                if (text->size() > limit) {
                     error = EFBIG;
                     break;
                 }
@@ -56,6 +66,16 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
         errno = error;
     }
     return text;
+}
+
+} // namespace
+
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t max_bytes) {
+    return ReadRegularFile(path, max_bytes, false);
+}
+
+std::optional<std::string> ReadFileStart(const std::string& path, std::size_t bytes) {
+    return ReadRegularFile(path, bytes, true);
 }
 
 } // namespace platform::posix

@@ -46,6 +46,10 @@ struct Output::Sound {
     Uint32 length = 0;     // whole frames only
     Uint32 frame_bytes = 0;
     Uint32 fed = 0; // how much of them the converter has had
+    SDL_AudioSpec format{};
+    // Only the start of the file, whose rest is still being read: once it has all been fed,
+    // the sound waits for the rest rather than ending.
+    bool partial = false;
     SDL_AudioStream* converter = nullptr;
     int volume = 100;
     std::chrono::milliseconds duration{0};
@@ -63,7 +67,7 @@ struct Output::Sound {
     // Null when the image is no WAV that SDL can read and convert, or holds no sample.
     static std::unique_ptr<Sound> Load(const std::string& wave, int volume) {
         auto sound = std::make_unique<Sound>();
-        SDL_AudioSpec format{};
+        SDL_AudioSpec& format = sound->format;
         SDL_RWops* source = SDL_RWFromConstMem(wave.data(), static_cast<int>(wave.size()));
         if (source == nullptr ||
             SDL_LoadWAV_RW(source, 1, &format, &sound->data, &sound->length) == nullptr) {
@@ -87,7 +91,17 @@ struct Output::Sound {
         return sound;
     }
 
-    bool Ended() const { return fed == length && SDL_AudioStreamAvailable(converter) == 0; }
+    bool Ended() const {
+        return fed == length && !partial && SDL_AudioStreamAvailable(converter) == 0;
+    }
+
+    // Whether `whole` is the file this sound is the start of: the same format, and the same
+    // samples as far as they have been played.
+    bool Starts(const Sound& whole) const {
+        return format.format == whole.format.format && format.channels == whole.format.channels &&
+               format.freq == whole.format.freq && fed <= whole.length &&
+               std::memcmp(data, whole.data, fed) == 0;
+    }
 
     // Up to `wanted` bytes in the output's format; fewer once the sound has ended.
     int Take(Uint8* stream, int wanted) {
@@ -97,7 +111,7 @@ struct Output::Sound {
             fed = SDL_AudioStreamPut(converter, data + fed, static_cast<int>(piece)) == 0
                       ? fed + piece
                       : length;
-            if (fed == length) {
+            if (fed == length && !partial) {
                 SDL_AudioStreamFlush(converter);
             }
         }
@@ -169,6 +183,44 @@ std::chrono::milliseconds Output::Play(const std::optional<std::string>& wave, b
     const std::chrono::milliseconds duration =
         next != nullptr ? next->duration : std::chrono::milliseconds(0);
     Replace(std::move(next));
+    return duration;
+}
+
+bool Output::PlayStart(const std::string& start, int volume) {
+    std::unique_ptr<Sound> sound = Sound::Load(start, volume);
+    if (sound == nullptr) {
+        return false;
+    }
+    sound->partial = true;
+    Replace(std::move(sound));
+    return true;
+}
+
+std::chrono::milliseconds Output::Complete(const std::optional<std::string>& wave, int volume) {
+    std::unique_ptr<Sound> whole = wave ? Sound::Load(*wave, volume) : nullptr;
+    if (device_ != 0) {
+        SDL_LockAudioDevice(device_);
+    }
+    std::chrono::milliseconds duration{0};
+    if (sound_ != nullptr && sound_->partial) {
+        if (whole != nullptr && sound_->Starts(*whole)) {
+            // The whole sound goes on from the sample the start has got to, through the same
+            // converter, so nothing is heard twice or skipped.
+            std::swap(whole->converter, sound_->converter);
+            whole->fed = sound_->fed;
+            sound_.swap(whole);
+        } else if (whole == nullptr) {
+            // The file went, or broke, after its start was read: the start is all there is.
+            sound_->partial = false;
+        } else {
+            // The file was replaced in between: the new one plays from its beginning.
+            sound_.swap(whole);
+        }
+        duration = sound_->duration;
+    }
+    if (device_ != 0) {
+        SDL_UnlockAudioDevice(device_);
+    }
     return duration;
 }
 

@@ -26,6 +26,12 @@ class Output {
     // usable image, the default alert unless `no_default`. Returns the sound's length.
     std::chrono::milliseconds Play(const std::optional<std::string>& wave, bool no_default,
                                    int volume);
+    // Plays the start of a WAV image whose rest is still being read; once the start has played
+    // the output waits, silent, for Complete. False when the start is no sound.
+    bool PlayStart(const std::string& start, int volume);
+    // The whole image whose start plays: it goes on where the start has got to. Returns its
+    // length; without a usable image the start ends the sound.
+    std::chrono::milliseconds Complete(const std::optional<std::string>& wave, int volume);
     // Plays a WAV image the moment the sound that plays now ends, with no gap, or at once when
     // none plays; a later Play or Silence drops it. Returns its length, nothing when the image
     // is no sound.

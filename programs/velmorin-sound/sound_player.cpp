@@ -41,6 +41,10 @@ constexpr milliseconds kRetry{200};
 constexpr milliseconds kPlayLate{3000};
 // Anything bigger is not a sound file the program would ship; it gets the default sound.
 constexpr std::size_t kMaxFileBytes = 64 * 1024 * 1024;
+// An hour's sound runs to a megabyte or more, and reading and loading all of it before its first
+// buffer held that buffer back by several milliseconds. This much of it, a third of a second
+// or more, plays while the rest is read.
+constexpr std::size_t kStartBytes = 64 * 1024;
 // The hour said in a few words is a few seconds of speech; a synthesizer that writes more than
 // this has gone wrong.
 constexpr std::size_t kMaxSpeechBytes = 8 * 1024 * 1024;
@@ -207,10 +211,18 @@ struct Player {
             pending.reset();
             // The file is read at every play, so a sound replaced on disk is heard at the next
             // one.
-            const std::optional<std::string> bytes = platform::posix::ReadWholeFile(
-                platform::posix::ResolveCase(request.play.path), kMaxFileBytes);
+            const std::string path = platform::posix::ResolveCase(request.play.path);
+            const std::optional<std::string> start =
+                platform::posix::ReadFileStart(path, kStartBytes);
+            const bool started = start && start->size() == kStartBytes &&
+                                 output.PlayStart(*start, request.play.volume);
+            const std::optional<std::string> whole =
+                start && start->size() < kStartBytes
+                    ? start
+                    : platform::posix::ReadWholeFile(path, kMaxFileBytes);
             const milliseconds length =
-                output.Play(bytes, request.play.no_default, request.play.volume);
+                started ? output.Complete(whole, request.play.volume)
+                        : output.Play(whole, request.play.no_default, request.play.volume);
             sound_ends = Clock::now() + length;
             busy_until = std::max(busy_until, sound_ends + grace);
         }
