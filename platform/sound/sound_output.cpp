@@ -36,6 +36,27 @@ void FillCallback(void* output, Uint8* stream, int length) {
     static_cast<Output*>(output)->Fill(stream, length);
 }
 
+// Keeps the audio thread out of the sounds while it lives; with no device open there is none.
+// Sounds taken out under it are freed after it ends, so the audio thread never waits on a free.
+class DeviceLock {
+  public:
+    explicit DeviceLock(SDL_AudioDeviceID device) : device_(device) {
+        if (device_ != 0) {
+            SDL_LockAudioDevice(device_);
+        }
+    }
+    ~DeviceLock() {
+        if (device_ != 0) {
+            SDL_UnlockAudioDevice(device_);
+        }
+    }
+    DeviceLock(const DeviceLock&) = delete;
+    DeviceLock& operator=(const DeviceLock&) = delete;
+
+  private:
+    SDL_AudioDeviceID device_;
+};
+
 } // namespace
 
 // A sound as its file holds it, converted to the output's format a buffer at a time as it
@@ -198,30 +219,24 @@ bool Output::PlayStart(const std::string& start, int volume) {
 
 std::chrono::milliseconds Output::Complete(const std::optional<std::string>& wave, int volume) {
     std::unique_ptr<Sound> whole = wave ? Sound::Load(*wave, volume) : nullptr;
-    if (device_ != 0) {
-        SDL_LockAudioDevice(device_);
+    const DeviceLock lock(device_);
+    if (sound_ == nullptr || !sound_->partial) {
+        return std::chrono::milliseconds(0);
     }
-    std::chrono::milliseconds duration{0};
-    if (sound_ != nullptr && sound_->partial) {
-        if (whole != nullptr && sound_->Starts(*whole)) {
-            // The whole sound goes on from the sample the start has got to, through the same
-            // converter, so nothing is heard twice or skipped.
-            std::swap(whole->converter, sound_->converter);
-            whole->fed = sound_->fed;
-            sound_.swap(whole);
-        } else if (whole == nullptr) {
-            // The file went, or broke, after its start was read: the start is all there is.
-            sound_->partial = false;
-        } else {
-            // The file was replaced in between: the new one plays from its beginning.
-            sound_.swap(whole);
-        }
-        duration = sound_->duration;
+    if (whole != nullptr && sound_->Starts(*whole)) {
+        // The whole sound goes on from the sample the start has got to, through the same
+        // converter, so nothing is heard twice or skipped.
+        std::swap(whole->converter, sound_->converter);
+        whole->fed = sound_->fed;
+        sound_.swap(whole);
+    } else if (whole == nullptr) {
+        // The file went, or broke, after its start was read: the start is all there is.
+        sound_->partial = false;
+    } else {
+        // The file was replaced in between: the new one plays from its beginning.
+        sound_.swap(whole);
     }
-    if (device_ != 0) {
-        SDL_UnlockAudioDevice(device_);
-    }
-    return duration;
+    return sound_->duration;
 }
 
 std::optional<std::chrono::milliseconds> Output::PlayAfter(const std::string& wave, int volume) {
@@ -230,18 +245,14 @@ std::optional<std::chrono::milliseconds> Output::PlayAfter(const std::string& wa
         return std::nullopt;
     }
     const std::chrono::milliseconds duration = next->duration;
-    if (device_ != 0) {
-        SDL_LockAudioDevice(device_);
-    }
-    std::unique_ptr<Sound> ended = std::move(ended_);
+    std::unique_ptr<Sound> ended;
+    const DeviceLock lock(device_);
+    ended = std::move(ended_);
     // A sound that has ended keeps its slot until another takes it.
     if (sound_ != nullptr && !sound_->Ended()) {
         next_.swap(next);
     } else {
         sound_.swap(next);
-    }
-    if (device_ != 0) {
-        SDL_UnlockAudioDevice(device_);
     }
     return duration;
 }
@@ -251,15 +262,12 @@ void Output::Silence() {
 }
 
 void Output::Replace(std::unique_ptr<Sound> next) {
-    if (device_ != 0) {
-        SDL_LockAudioDevice(device_);
-    }
+    std::unique_ptr<Sound> waiting;
+    std::unique_ptr<Sound> ended;
+    const DeviceLock lock(device_);
     sound_.swap(next);
-    std::unique_ptr<Sound> waiting = std::move(next_);
-    std::unique_ptr<Sound> ended = std::move(ended_);
-    if (device_ != 0) {
-        SDL_UnlockAudioDevice(device_);
-    }
+    waiting = std::move(next_);
+    ended = std::move(ended_);
 }
 
 void Output::Fill(std::uint8_t* stream, int length) {

@@ -217,7 +217,7 @@ struct Player {
             const bool started = start && start->size() == kStartBytes &&
                                  output.PlayStart(*start, request.play.volume);
             const std::optional<std::string> whole =
-                start && start->size() < kStartBytes
+                !start || start->size() < kStartBytes
                     ? start
                     : platform::posix::ReadWholeFile(path, kMaxFileBytes);
             const milliseconds length =

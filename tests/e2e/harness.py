@@ -538,8 +538,7 @@ class Weston:
         # The X display may not say: weston sometimes leaves the frame at 0,0 there while it
         # shows the window where the program asked.
         graph = subprocess.run(["weston-debug", "scene-graph"], capture_output=True, text=True,
-                               timeout=10, env=dict(os.environ, XDG_RUNTIME_DIR=self.runtime,
-                                                    WAYLAND_DISPLAY="wayland-0")).stdout
+                               timeout=10, env={**os.environ, **self.env}).stdout
         found = re.search(rf"top-level window '{re.escape(title)}'.*\n\s*position: "
                           r"\((-?\d+), (-?\d+)\) -> \((-?\d+), (-?\d+)\)", graph)
         return found and tuple(int(n) for n in found.groups())
