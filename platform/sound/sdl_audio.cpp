@@ -5,6 +5,9 @@
 namespace platform::sound {
 
 bool AcquireAudio() {
+    // How the sound server and the desktop's volume mixer name the program's streams; else
+    // "SDL Application" on some drivers. SDL_APP_NAME set by the user still wins.
+    SDL_SetHint(SDL_HINT_APP_NAME, "Velmorin");
     return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
 }
 
@@ -12,15 +15,20 @@ void ReleaseAudio() {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
-std::uint32_t OpenOutput(FillFunction fill, void* userdata, int frames) {
+std::uint32_t OpenOutput(FillFunction fill, void* userdata, int frames, int rate) {
     SDL_AudioSpec wanted{};
-    wanted.freq = kOutputRate;
+    wanted.freq = rate;
     wanted.format = AUDIO_S16SYS;
     wanted.channels = kOutputChannels;
     wanted.samples = static_cast<Uint16>(frames);
     wanted.callback = fill;
     wanted.userdata = userdata;
     return SDL_OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
+}
+
+const char* AudioDriver() {
+    const char* driver = SDL_GetCurrentAudioDriver();
+    return driver != nullptr ? driver : "";
 }
 
 } // namespace platform::sound

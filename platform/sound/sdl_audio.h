@@ -1,7 +1,7 @@
 #pragma once
 
-// SDL's audio output as the sound helper and the About tune both open it: signed 16-bit stereo
-// at 44.1 kHz, filled by a callback on SDL's audio thread.
+// SDL's audio output as the sound helper and the About tune both open it: signed 16-bit stereo,
+// at 44.1 kHz unless the opener asks for another rate, filled by a callback on SDL's audio thread.
 
 #include <cstdint>
 
@@ -17,8 +17,11 @@ using FillFunction = void (*)(void* userdata, std::uint8_t* stream, int bytes);
 bool AcquireAudio();
 void ReleaseAudio();
 
-// A device of its own, paused, with buffers of `frames`; 0 when none could be opened (no sound
-// server, no device).
-std::uint32_t OpenOutput(FillFunction fill, void* userdata, int frames);
+// A device of its own, paused, with buffers of `frames` at `rate`; 0 when none could be opened
+// (no sound server, no device).
+std::uint32_t OpenOutput(FillFunction fill, void* userdata, int frames, int rate = kOutputRate);
+
+// The name of the audio driver SDL runs ("pulseaudio", "pipewire", ...), empty when none.
+const char* AudioDriver();
 
 } // namespace platform::sound

@@ -1,6 +1,7 @@
 #include "platform/sound/sound_output.h"
 
 #include "platform/core/sample_volume.h"
+#include "platform/posix/pulse_server.h"
 #include "platform/sound/alert.h"
 #include "platform/sound/sdl_audio.h"
 
@@ -9,13 +10,37 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace platform::sound {
 
 namespace {
 
-// A small buffer keeps the sound prompt: the sound server gets it within a few milliseconds.
-constexpr int kBufferFrames = 256;
+// How the output is opened. A sound asked for waits for SDL's next buffer, and then behind what
+// the sound server keeps queued, which SDL's pulseaudio driver sets from its buffer's length.
+struct Shape {
+    int rate;
+    int frames;
+};
+// 256 frames (5.8 ms) at the files' own rate. Shorter buffers left PulseAudio without samples
+// for up to a quarter of a second within a chime on a busy machine.
+constexpr Shape kShape{kOutputRate, 256};
+// PipeWire runs at 48 kHz, so nothing is resampled on the server's side, and at the 128-frame
+// period the helper asks for while it runs (sound_player.cpp). Its own driver gets buffers of
+// one period. Its pulse server keeps queued about twice the minimum request the helper asks
+// for (64 frames), and more when the buffer is not longer than that: 130 frames keep one period
+// queued, where 256 at 44.1 kHz kept three.
+constexpr Shape kPipeWireShape{48000, 128};
+constexpr Shape kPipeWirePulseShape{48000, 130};
+
+Shape ChooseShape() {
+    const std::string_view driver = AudioDriver();
+    if (driver == "pipewire") {
+        return kPipeWireShape;
+    }
+    return driver == "pulseaudio" && posix::PulseServerIsPipeWire() ? kPipeWirePulseShape : kShape;
+}
+
 constexpr auto kRetry = std::chrono::milliseconds(200);
 // An output whose server has not asked for a buffer for this long is lost, whatever the device
 // says: SDL's pipewire driver reports no loss when PipeWire restarts, its stream just stops. A
@@ -86,7 +111,7 @@ struct Output::Sound {
     }
 
     // Null when the image is no WAV that SDL can read and convert, or holds no sample.
-    static std::unique_ptr<Sound> Load(const std::string& wave, int volume) {
+    static std::unique_ptr<Sound> Load(const std::string& wave, int volume, int rate) {
         auto sound = std::make_unique<Sound>();
         SDL_AudioSpec& format = sound->format;
         SDL_RWops* source = SDL_RWFromConstMem(wave.data(), static_cast<int>(wave.size()));
@@ -101,7 +126,7 @@ struct Output::Sound {
         }
         sound->length -= sound->length % sound->frame_bytes;
         sound->converter = SDL_NewAudioStream(format.format, format.channels, format.freq,
-                                              AUDIO_S16SYS, kOutputChannels, kOutputRate);
+                                              AUDIO_S16SYS, kOutputChannels, rate);
         if (sound->length == 0 || sound->converter == nullptr) {
             return nullptr;
         }
@@ -173,7 +198,9 @@ void Output::OpenOrReopen() {
         return;
     }
     last_fill_ = std::chrono::steady_clock::now().time_since_epoch().count();
-    device_ = OpenOutput(FillCallback, this, kBufferFrames);
+    const Shape shape = ChooseShape();
+    rate_ = shape.rate;
+    device_ = OpenOutput(FillCallback, this, shape.frames, shape.rate);
     if (device_ == 0) {
         // No output at all: silent, and tried again later.
         ReleaseAudio();
@@ -196,10 +223,10 @@ std::chrono::milliseconds Output::Play(const std::optional<std::string>& wave, b
                                        int volume) {
     std::unique_ptr<Sound> next;
     if (wave) {
-        next = Sound::Load(*wave, volume);
+        next = Sound::Load(*wave, volume, rate_);
     }
     if (next == nullptr && !no_default) {
-        next = Sound::Load(AlertWave(), volume);
+        next = Sound::Load(AlertWave(), volume, rate_);
     }
     const std::chrono::milliseconds duration =
         next != nullptr ? next->duration : std::chrono::milliseconds(0);
@@ -208,7 +235,7 @@ std::chrono::milliseconds Output::Play(const std::optional<std::string>& wave, b
 }
 
 bool Output::PlayStart(const std::string& start, int volume) {
-    std::unique_ptr<Sound> sound = Sound::Load(start, volume);
+    std::unique_ptr<Sound> sound = Sound::Load(start, volume, rate_);
     if (sound == nullptr) {
         return false;
     }
@@ -218,7 +245,7 @@ bool Output::PlayStart(const std::string& start, int volume) {
 }
 
 std::chrono::milliseconds Output::Complete(const std::optional<std::string>& wave, int volume) {
-    std::unique_ptr<Sound> whole = wave ? Sound::Load(*wave, volume) : nullptr;
+    std::unique_ptr<Sound> whole = wave ? Sound::Load(*wave, volume, rate_) : nullptr;
     const DeviceLock lock(device_);
     if (sound_ == nullptr || !sound_->partial) {
         return std::chrono::milliseconds(0);
@@ -240,7 +267,7 @@ std::chrono::milliseconds Output::Complete(const std::optional<std::string>& wav
 }
 
 std::optional<std::chrono::milliseconds> Output::PlayAfter(const std::string& wave, int volume) {
-    std::unique_ptr<Sound> next = Sound::Load(wave, volume);
+    std::unique_ptr<Sound> next = Sound::Load(wave, volume, rate_);
     if (next == nullptr) {
         return std::nullopt;
     }

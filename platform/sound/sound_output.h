@@ -54,6 +54,8 @@ class Output {
     void Replace(std::unique_ptr<Sound> next);
 
     std::uint32_t device_ = 0;
+    // The device's rate, which every sound is converted to.
+    int rate_ = 0;
     std::unique_ptr<Sound> sound_;
     // The sound that follows sound_, and the one it replaced once that ended: the audio thread
     // moves sounds between the slots but never frees one.

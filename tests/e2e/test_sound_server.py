@@ -3,11 +3,14 @@
 # monitor is recorded. The server comes up only after the program has started, as at a login,
 # and restarts two seconds before the hour and again between the two chimes of the hour. On
 # PipeWire both of SDL's drivers for it are heard: pulseaudio (SDL 2.26's choice) and the native
-# pipewire driver (SDL 2.30's), which reports no restart. The quarters and the spoken hour reach
-# the same sink, each in its place.
+# pipewire driver (SDL 2.30's), which reports no restart; the helper's stream runs at PipeWire's
+# own rate, so that the server queues no more of it than one period. The quarters and the spoken
+# hour reach the same sink, each in its place.
 
 import math
 import os
+import re
+import subprocess
 import sys
 import time
 import unittest
@@ -36,6 +39,7 @@ class HeardTest(harness.SessionTest):
 class PulseAudioTest(HeardTest):
     SERVER = sound_server.PulseServer
     DRIVERS = [None]  # SDL's own choice
+    STREAM_RATE = "44100"  # the helper's stream, as the files are
 
     def test_both_chimes_reach_a_server_that_comes_late_and_restarts_twice(self):
         for driver in self.DRIVERS:
@@ -72,10 +76,22 @@ class PulseAudioTest(HeardTest):
             self.assertEqual(
                 self.heard(recorder, top + second, f"hh:00:{second:02d} after a restart"),
                 harness.tone_frequency(3))
+            self.assertEqual(self.stream_rate(server), self.STREAM_RATE)
         self.assertIsNone(process.poll())
         harness.stop(process)
         recorder.stop()
         server.stop()
+
+    @staticmethod
+    def stream_rate(server):
+        # The sound helper's stream as the server lists it.
+        listing = subprocess.run(["pactl", "list", "sink-inputs"],
+                                 env={**os.environ, **server.environment}, capture_output=True,
+                                 text=True, timeout=10).stdout
+        helper = [block for block in listing.split("\n\n")
+                  if 'application.name = "Velmorin"' in block]
+        found = re.search(r"Sample Specification: \S+ \d+ch (\d+)Hz", "".join(helper))
+        return found and found.group(1)
 
 
 @unittest.skipUnless(sound_server.PipeWireServer.available(),
@@ -83,6 +99,7 @@ class PulseAudioTest(HeardTest):
 class PipeWireTest(PulseAudioTest):
     SERVER = sound_server.PipeWireServer
     DRIVERS = [None, "pipewire"]
+    STREAM_RATE = "48000"
 
 
 @unittest.skipUnless(sound_server.PulseServer.available(), "needs pulseaudio and its utilities")
