@@ -17,12 +17,17 @@ namespace {
 // "native" in the pulse runtime folder. Empty when the server is elsewhere.
 std::string PulseSocketPath() {
     if (const char* server = std::getenv("PULSE_SERVER"); server != nullptr && *server != '\0') {
+        // The first of the servers listed, less the machine it is meant for ("{id}").
         std::string first(server);
         first = first.substr(0, first.find(' '));
+        if (first.rfind('{', 0) == 0) {
+            const std::size_t machine_end = first.find('}');
+            first.erase(0, machine_end == std::string::npos ? first.size() : machine_end + 1);
+        }
         if (first.rfind("unix:", 0) == 0) {
             return first.substr(5);
         }
-        return first.front() == '/' ? first : std::string();
+        return first.rfind('/', 0) == 0 ? first : std::string();
     }
     if (const char* runtime = std::getenv("PULSE_RUNTIME_PATH"); runtime != nullptr) {
         return std::string(runtime) + "/native";
