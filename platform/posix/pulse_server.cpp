@@ -77,9 +77,11 @@ bool HoldsSocket(const std::string& process, const std::set<std::string>& inodes
 
 bool PulseServerIsPipeWire() {
     const std::string path = PulseSocketPath();
-    const std::set<std::string> inodes =
-        path.empty() ? std::set<std::string>() : SocketInodes(path);
-    DIR* processes = inodes.empty() ? nullptr : ::opendir("/proc");
+    if (path.empty()) {
+        return false;
+    }
+    const std::set<std::string> inodes = SocketInodes(path);
+    DIR* processes = !inodes.empty() ? ::opendir("/proc") : nullptr;
     if (processes == nullptr) {
         return false;
     }

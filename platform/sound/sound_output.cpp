@@ -9,12 +9,39 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 namespace platform::sound {
 
 namespace {
+
+// PipeWire runs its whole graph at the shortest period that any client asks for, and at 1024
+// frames (21 ms) when none asks for less. The helper asks for a short one for the seconds it runs;
+// the server goes back to its own when the helper ends. SDL's pipewire driver asks through
+// PIPEWIRE_LATENCY. Its pulseaudio driver, through PipeWire's pulse server, gets a period no
+// shorter than that server's minimum quantum, and keeps queued about twice the minimum request,
+// which is what a chime waits behind; PULSE_PROP, read by libpulse, lowers both for this client.
+// A PulseAudio server ignores both. What the user has set stays: theirs comes after ours, and a
+// later property wins. A period of 128 frames (2.7 ms): with 64 a busy machine stretched a chime
+// by half a second of underruns, and the whole graph, every other program's sound included, runs
+// at this period while the helper does. The request can be half of it: the queue then holds about
+// one period, which a client that answers within the period keeps filled.
+constexpr int kPipeWireRate = 48000;
+constexpr int kShortPeriod = 128;
+constexpr int kShortRequest = 64;
+
+void AskForShortPeriod() {
+    const std::string per_rate = "/" + std::to_string(kPipeWireRate);
+    const std::string period = std::to_string(kShortPeriod) + per_rate;
+    ::setenv("PIPEWIRE_LATENCY", period.c_str(), 0);
+    const char* theirs = std::getenv("PULSE_PROP");
+    const std::string ours = "pulse.min.req=" + std::to_string(kShortRequest) + per_rate +
+                             " pulse.min.quantum=" + period;
+    ::setenv("PULSE_PROP", (theirs != nullptr ? ours + " " + theirs : ours).c_str(), 1);
+}
 
 // How the output is opened. A sound asked for waits for SDL's next buffer, and then behind what
 // the sound server keeps queued, which SDL's pulseaudio driver sets from its buffer's length.
@@ -25,13 +52,12 @@ struct Shape {
 // 256 frames (5.8 ms) at the files' own rate. Shorter buffers left PulseAudio without samples
 // for up to a quarter of a second within a chime on a busy machine.
 constexpr Shape kShape{kOutputRate, 256};
-// PipeWire runs at 48 kHz, so nothing is resampled on the server's side, and at the 128-frame
-// period the helper asks for while it runs (sound_player.cpp). Its own driver gets buffers of
-// one period. Its pulse server keeps queued about twice the minimum request the helper asks
-// for (64 frames), and more when the buffer is not longer than that: 130 frames keep one period
-// queued, where 256 at 44.1 kHz kept three.
-constexpr Shape kPipeWireShape{48000, 128};
-constexpr Shape kPipeWirePulseShape{48000, 130};
+// On PipeWire at its own rate, so nothing is resampled on the server's side. Its own driver gets
+// buffers of one period. Its pulse server queues about two requests, and more when the buffer
+// is not longer than that: a buffer just over two requests keeps one period queued, where 256
+// frames at 44.1 kHz kept three.
+constexpr Shape kPipeWireShape{kPipeWireRate, kShortPeriod};
+constexpr Shape kPipeWirePulseShape{kPipeWireRate, 2 * kShortRequest + 2};
 
 Shape ChooseShape() {
     const std::string_view driver = AudioDriver();
@@ -169,7 +195,10 @@ struct Output::Sound {
     }
 };
 
-Output::Output() = default;
+// Before SDL or any thread of its starts: the sound libraries read the variables as they open.
+Output::Output() {
+    AskForShortPeriod();
+}
 
 Output::~Output() {
     ::alarm(kOpenSeconds);

@@ -13,6 +13,7 @@ namespace platform::sound {
 
 class Output {
   public:
+    // Asks PipeWire, through the environment, for a short period for as long as the process runs.
     Output();
     ~Output();
     Output(const Output&) = delete;

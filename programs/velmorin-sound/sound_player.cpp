@@ -128,28 +128,6 @@ milliseconds Grace() {
     return *end == '\0' && value >= 0 && value <= 600000 ? milliseconds(value) : kDefaultGrace;
 }
 
-// PipeWire runs its whole graph at the shortest period that any client asks for, and at 1024
-// frames (21 ms) when none asks for less. The helper asks for a short one for the seconds it runs;
-// the server goes back to its own when the helper ends. SDL's pipewire driver asks through
-// PIPEWIRE_LATENCY. Its pulseaudio driver, through PipeWire's pulse server, gets a period no
-// shorter than that server's minimum quantum, and keeps queued about twice the minimum request,
-// which is what a chime waits behind; PULSE_PROP, read by libpulse, lowers both for this client.
-// A PulseAudio server ignores both. What the user has set stays: theirs comes after ours, and a
-// later property wins. A period of 128 frames (2.7 ms): with 64 a busy machine stretched a chime
-// by half a second of underruns, and the whole graph, every other program's sound included, runs
-// at this period while the helper does. The request can be half of it: the queue then holds about
-// one period, which a client that answers within the period keeps filled.
-constexpr const char* kShortPeriod = "128/48000";
-constexpr const char* kShortRequest = "64/48000";
-
-void AskForShortPeriod() {
-    ::setenv("PIPEWIRE_LATENCY", kShortPeriod, 0);
-    const char* theirs = std::getenv("PULSE_PROP");
-    const std::string ours =
-        std::string("pulse.min.req=") + kShortRequest + " pulse.min.quantum=" + kShortPeriod;
-    ::setenv("PULSE_PROP", (theirs != nullptr ? ours + " " + theirs : ours).c_str(), 1);
-}
-
 struct PlayRequest {
     platform::posix::SoundPlay play;
     Clock::time_point asked;
@@ -284,7 +262,6 @@ struct Player {
 } // namespace
 
 int main() {
-    AskForShortPeriod();
     Player player;
     return player.Run();
 }

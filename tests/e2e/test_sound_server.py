@@ -90,7 +90,7 @@ class PulseAudioTest(HeardTest):
                                  text=True, timeout=10).stdout
         helper = [block for block in listing.split("\n\n")
                   if 'application.name = "Velmorin"' in block]
-        found = re.search(r"Sample Specification: \S+ \d+ch (\d+)Hz", "".join(helper))
+        found = re.search(r"\d+ch (\d+)Hz", "".join(helper))
         return found and found.group(1)
 
 
