@@ -123,7 +123,8 @@ def main():
     parser.add_argument("--hours", type=int, default=10, help="faked hours")
     parser.add_argument("--server", choices=sorted(sound_server.SERVERS), default="pulseaudio",
                         help="the sound server that stands in for the desktop's")
-    parser.add_argument("--driver", help="SDL's audio driver (SDL_AUDIODRIVER), else SDL's choice")
+    parser.add_argument("--driver",
+                        help="SDL's audio driver (SDL_AUDIODRIVER), else the helper's choice")
     args = parser.parse_args()
     benchlib.check_built(free_timer=False)
 
@@ -167,7 +168,7 @@ def main():
             server.stop()
 
     print()
-    print(f"Audible onset on {args.server} (SDL driver: {args.driver or 'SDL picks'}) over "
+    print(f"Audible onset on {args.server} (SDL driver: {args.driver or 'the helper picks'}) over "
           f"{args.hours} faked hours (ms after the second begins)")
     rows = []
     for name, values in results.items():

@@ -4,10 +4,11 @@
 
 namespace platform::sound {
 
-bool AcquireAudio() {
+bool AcquireAudio(const char* drivers) {
     // How the sound server and the desktop's volume mixer name the program's streams; else
     // "SDL Application" on some drivers. SDL_APP_NAME set by the user still wins.
     SDL_SetHint(SDL_HINT_APP_NAME, "Velmorin");
+    SDL_SetHint(SDL_HINT_AUDIODRIVER, drivers);
     return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
 }
 

@@ -14,7 +14,9 @@ inline constexpr int kOutputChannels = 2;
 using FillFunction = void (*)(void* userdata, std::uint8_t* stream, int bytes);
 
 // Starts SDL's audio subsystem if needed. False when no audio driver could be started.
-bool AcquireAudio();
+// `drivers` is SDL's list of drivers to try, in order ("pipewire,pulseaudio"); null leaves the
+// choice to SDL. SDL_AUDIODRIVER set by the user wins over either.
+bool AcquireAudio(const char* drivers = nullptr);
 void ReleaseAudio();
 
 // A device of its own, paused, with buffers of `frames` at `rate`; 0 when none could be opened

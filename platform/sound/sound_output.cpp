@@ -59,13 +59,20 @@ constexpr Shape kShape{kOutputRate, 256};
 constexpr Shape kPipeWireShape{kPipeWireRate, kShortPeriod};
 constexpr Shape kPipeWirePulseShape{kPipeWireRate, 2 * kShortRequest + 2};
 
-Shape ChooseShape() {
+Shape ChooseShape(bool pipewire) {
     const std::string_view driver = AudioDriver();
     if (driver == "pipewire") {
         return kPipeWireShape;
     }
-    return driver == "pulseaudio" && posix::PulseServerIsPipeWire() ? kPipeWirePulseShape : kShape;
+    return driver == "pulseaudio" && pipewire ? kPipeWirePulseShape : kShape;
 }
+
+// Where PipeWire serves the desktop's sound, SDL's own driver for it is tried first, as SDL
+// 2.30 and later do on PipeWire 1.0: through PipeWire's pulse server a chime waits about 4 ms
+// longer, behind that protocol's requests and queue. SDL 2.26 tries pulseaudio first because it
+// cannot tell PipeWire's pulse server from PulseAudio; the socket's holder tells here. Should
+// the native driver not start, pulseaudio is tried next.
+constexpr const char* kPipeWireDrivers = "pipewire,pulseaudio";
 
 constexpr auto kRetry = std::chrono::milliseconds(200);
 // An output whose server has not asked for a buffer for this long is lost, whatever the device
@@ -223,11 +230,12 @@ void Output::OpenOrReopen() {
         return;
     }
     next_attempt_ = now + kRetry;
-    if (!AcquireAudio()) {
+    const bool pipewire = posix::PulseServerIsPipeWire();
+    if (!AcquireAudio(pipewire ? kPipeWireDrivers : nullptr)) {
         return;
     }
     last_fill_ = std::chrono::steady_clock::now().time_since_epoch().count();
-    const Shape shape = ChooseShape();
+    const Shape shape = ChooseShape(pipewire);
     rate_ = shape.rate;
     device_ = OpenOutput(FillCallback, this, shape.frames, shape.rate);
     if (device_ == 0) {

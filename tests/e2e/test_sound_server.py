@@ -2,10 +2,11 @@
 # a private PipeWire (with its pulse server and session manager), each with a null sink whose
 # monitor is recorded. The server comes up only after the program has started, as at a login,
 # and restarts two seconds before the hour and again between the two chimes of the hour. On
-# PipeWire both of SDL's drivers for it are heard: pulseaudio (SDL 2.26's choice) and the native
-# pipewire driver (SDL 2.30's), which reports no restart; the helper's stream runs at PipeWire's
-# own rate, so that the server queues no more of it than one period. The quarters and the spoken
-# hour reach the same sink, each in its place.
+# PipeWire both of SDL's drivers for it are heard: the native pipewire driver, which the helper
+# picks there and which reports no restart, and pulseaudio, which the user can choose and which
+# SDL 2.26 would pick itself; the helper's stream runs at PipeWire's own rate, so that the server
+# queues no more of it than one period. The quarters and the spoken hour reach the same sink, each
+# in its place.
 
 import math
 import os
@@ -38,25 +39,27 @@ class HeardTest(harness.SessionTest):
 @unittest.skipUnless(sound_server.PulseServer.available(), "needs pulseaudio and its utilities")
 class PulseAudioTest(HeardTest):
     SERVER = sound_server.PulseServer
-    DRIVERS = [None]  # SDL's own choice
-    STREAM_RATE = "44100"  # the helper's stream, as the files are
+    DRIVERS = [None]  # the helper's own choice
+    # The helper's stream, as the files are, and whether through the pulse protocol by driver.
+    STREAM = {None: ("44100", True)}
 
     def test_both_chimes_reach_a_server_that_comes_late_and_restarts_twice(self):
         for driver in self.DRIVERS:
             with self.subTest(driver=driver or "SDL's choice"):
-                self.chimes_through_restarts(driver or "default")
+                self.chimes_through_restarts(driver)
 
     def chimes_through_restarts(self, driver):
         # A folder, a server and a copy for each driver; the copy ends before the next starts,
         # or that one would open its control window.
-        root = os.path.join(self.session.root, driver + "-server")
+        name = driver or "default"
+        root = os.path.join(self.session.root, name + "-server")
         os.mkdir(root)
-        folder = self.session.program_folder(driver, tones=True, tone_seconds=1.0)
+        folder = self.session.program_folder(name, tones=True, tone_seconds=1.0)
         hour = math.floor(time.time() / 86400) * 86400 + 15 * 3600
         offset = round(hour - LEAD - time.time())
         socket_env = self.SERVER.environment_in(root)
         process = self.session.start(folder, fake_start=hour - LEAD, env={
-            "SDL_AUDIODRIVER": None if driver == "default" else driver, "SDL_DISKAUDIOFILE": None,
+            "SDL_AUDIODRIVER": driver, "SDL_DISKAUDIOFILE": None,
             **socket_env})
         # No server yet: the output cannot open, and the copy ticks on.
         time.sleep(3)
@@ -76,30 +79,32 @@ class PulseAudioTest(HeardTest):
             self.assertEqual(
                 self.heard(recorder, top + second, f"hh:00:{second:02d} after a restart"),
                 harness.tone_frequency(3))
-            self.assertEqual(self.stream_rate(server), self.STREAM_RATE)
+            self.assertEqual(self.stream(server), self.STREAM[driver])
         self.assertIsNone(process.poll())
         harness.stop(process)
         recorder.stop()
         server.stop()
 
     @staticmethod
-    def stream_rate(server):
-        # The sound helper's stream as the server lists it.
+    def stream(server):
+        # The sound helper's stream as the server lists it: its rate, and whether it came
+        # through the pulse protocol, whose buffer attributes PipeWire's pulse server lists.
         listing = subprocess.run(["pactl", "list", "sink-inputs"],
                                  env={**os.environ, **server.environment}, capture_output=True,
                                  text=True, timeout=10).stdout
-        helper = [block for block in listing.split("\n\n")
-                  if 'application.name = "Velmorin"' in block]
-        found = re.search(r"\d+ch (\d+)Hz", "".join(helper))
-        return found and found.group(1)
+        helper = "".join(block for block in listing.split("\n\n")
+                         if 'application.name = "Velmorin"' in block)
+        found = re.search(r"\d+ch (\d+)Hz", helper)
+        pulse = "pulse.attr.tlength" in helper or "Driver: protocol-native.c" in helper
+        return found and found.group(1), pulse
 
 
 @unittest.skipUnless(sound_server.PipeWireServer.available(),
                      "needs pipewire, pipewire-pulse, wireplumber and pulseaudio-utils")
 class PipeWireTest(PulseAudioTest):
     SERVER = sound_server.PipeWireServer
-    DRIVERS = [None, "pipewire"]
-    STREAM_RATE = "48000"
+    DRIVERS = [None, "pulseaudio"]
+    STREAM = {None: ("48000", False), "pulseaudio": ("48000", True)}
 
 
 @unittest.skipUnless(sound_server.PulseServer.available(), "needs pulseaudio and its utilities")
